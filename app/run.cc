@@ -1,0 +1,76 @@
+#include "app/run.h"
+
+#include "convert/convert.h"
+#include "gci/gci_writer.h"
+#include "reader/block_file.h"
+
+#include <QDebug>
+#include <QLoggingCategory>
+#include <QString>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#ifndef BLOCK2GCI_VERSION
+#define BLOCK2GCI_VERSION "unknown"
+#endif
+
+namespace {
+
+const char kHelp[] =
+    "Usage: block2gci BLOCK.xml\n"
+    "Converts the control points of a photogrammetric block XML file into a GCI\n"
+    "file beside it: the same directory and name, with the suffix .gci.\n"
+    "\n"
+    "  -h, --help   print this help and exit\n"
+    "  --version    print the version and exit\n"
+    "\n"
+    "Give a file named like an option as ./--help.\n"
+    "\n"
+    "Exit status: 0 when the file was converted or holds no control points,\n"
+    "1 when the input could not be loaded or the output could not be written.\n";
+
+void writeLogLine(QtMsgType, const QMessageLogContext&, const QString& message) {
+  const QByteArray line = message.toLocal8Bit() + '\n';
+  std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+  std::fflush(stderr);
+}
+
+// Prints `text` on standard output; a text that cannot be written is a
+// failure like any other.
+int printToStdout(const char* text) {
+  if (std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0) {
+    qDebug() << "Write failed:" << QStringLiteral("standard output") << QString::fromLocal8Bit(std::strerror(errno));
+    return 1;
+  }
+  return 0;
+}
+
+int convert(const QString& inputPath) {
+  const LoadResult loaded = loadBlockFile(inputPath);
+  convertMeasurements();
+  const WriteResult written = writeGciFile(inputPath);
+  return loaded && written ? 0 : 1;
+}
+
+}  // namespace
+
+void installLogHandler() {
+  qInstallMessageHandler(writeLogLine);
+  QLoggingCategory::setFilterRules(QStringLiteral("default.debug=true"));
+}
+
+int runCommandLine(int argc, char** argv) {
+  try {
+    if (argc < 2) return printToStdout("Parameters: szXmlPath\n");
+    const char* argument = argv[1];
+    if (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0) return printToStdout(kHelp);
+    if (std::strcmp(argument, "--version") == 0) return printToStdout("block2gci " BLOCK2GCI_VERSION "\n");
+    return convert(QString::fromLocal8Bit(argument));
+  } catch (const std::bad_alloc&) {
+    qDebug() << "Out of memory";
+    return 1;
+  }
+}

@@ -1,0 +1,68 @@
+#include "block/block.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class StoresTest : public ::testing::Test {
+ protected:
+  void SetUp() override { resetStores(); }
+  void TearDown() override { resetStores(); }
+};
+
+PhotoInfo photo(int id, const char* path, const char* group, int width, int height) {
+  PhotoInfo p;
+  p.id = id;
+  p.imagePath = QString::fromUtf8(path);
+  p.groupName = QString::fromUtf8(group);
+  p.width = width;
+  p.height = height;
+  return p;
+}
+
+TEST_F(StoresTest, FirstPhotoWithAnIdWins) {
+  EXPECT_TRUE(insertPhoto(photo(7, "a/first.jpg", "A", 600, 400)));
+  EXPECT_FALSE(insertPhoto(photo(7, "b/second.jpg", "B", 100, 50)));
+
+  ASSERT_EQ(photoTable.size(), 1u);
+  const PhotoInfo& kept = photoTable.at(7);
+  EXPECT_EQ(kept.imagePath, "a/first.jpg");
+  EXPECT_EQ(kept.groupName, "A");
+  EXPECT_EQ(kept.width, 600);
+  EXPECT_EQ(kept.height, 400);
+}
+
+TEST_F(StoresTest, FindOrCreateLeavesADefaultEntryForAnUnknownId) {
+  insertPhoto(photo(1, "x.jpg", "G", 10, 20));
+
+  PhotoInfo& created = findOrCreatePhoto(42);
+  EXPECT_EQ(created.id, 0);
+  EXPECT_TRUE(created.imagePath.isEmpty());
+  EXPECT_TRUE(created.groupName.isEmpty());
+  EXPECT_EQ(created.width, 0);
+  EXPECT_EQ(created.height, 0);
+  EXPECT_EQ(photoTable.size(), 2u);
+  EXPECT_EQ(photoTable.count(42), 1u);
+
+  // A known id is returned as it is, without growing the table.
+  EXPECT_EQ(findOrCreatePhoto(1).imagePath, "x.jpg");
+  EXPECT_EQ(photoTable.size(), 2u);
+}
+
+TEST_F(StoresTest, AppendedPointsAreCopiesInOrder) {
+  ControlPoint point;
+  point.name = "P1";
+  point.measurements.push_back(ImageMeasurement{3, 1.0, 2.0, QString()});
+  appendControlPoint(point);
+  point.name = "P2";
+  point.measurements.clear();
+  appendControlPoint(point);
+
+  ASSERT_EQ(controlPoints.size(), 2u);
+  EXPECT_EQ(controlPoints[0].name, "P1");
+  EXPECT_EQ(controlPoints[0].measurements.size(), 1u);
+  EXPECT_EQ(controlPoints[1].name, "P2");
+  EXPECT_TRUE(controlPoints[1].measurements.empty());
+}
+
+}  // namespace

@@ -1,0 +1,50 @@
+#pragma once
+
+// The GCI file: one header line with the number of control points, then per
+// point a line "name x y z category", a line with its measurement count and
+// one line "imageName x y category" per measurement. Every line ends with
+// CR LF, numbers always use '.' as the decimal point, texts are written in
+// the local 8-bit encoding.
+
+#include "block/block.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+// What became of a write.
+struct WriteResult {
+  enum Status {
+    Written,         // the output file was written completely
+    NothingToWrite,  // there were no control points; no file was touched
+    Failed,          // nothing was changed on disk; `reason` says why
+  };
+  Status status = NothingToWrite;
+  QString outputPath;  // empty for NothingToWrite
+  QString reason;      // the system's reason, for Failed
+
+  explicit operator bool() const { return status != Failed; }
+};
+
+// The output path for `inputPath`: its directory part ("." for a bare file
+// name), the directory separator, its file name without the last suffix,
+// and ".gci". The separator is a backslash on Windows and '/' elsewhere, so
+// the output always lies beside the input.
+QString gciOutputPath(const QString& inputPath);
+
+// The complete GCI text for `points`, which must be converted already.
+// A CR or LF inside a name is written as a blank so that every record stays
+// on its own line; nothing else in the texts is changed. Numbers are
+// formatted in the classic "C" form whatever the process's locale.
+QByteArray formatGci(const std::vector<ControlPoint>& points);
+
+// Writes formatGci(controlPoints) to gciOutputPath(inputPath) and logs
+// "Generate file: " with that path. Does nothing when there are no control
+// points. The text goes to a temporary file beside the output that replaces
+// the output only once it is complete, so a failure leaves an earlier output
+// as it was and no partial file; where the directory does not allow a
+// temporary file the existing output is written in place. A failure is
+// logged as "Write failed:" with the path and the reason, and the output
+// never replaces the input file itself.
+WriteResult writeGciFile(const QString& inputPath);

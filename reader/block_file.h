@@ -1,0 +1,43 @@
+#pragma once
+
+// Loading a block file and walking its block.
+
+#include <QByteArray>
+#include <QString>
+
+#include <pugixml.hpp>
+
+#include <cstddef>
+
+// What became of a load. `loaded` is false when the file could not be read
+// or parsed; `reason` then says why, in one line.
+struct LoadResult {
+  bool loaded = false;
+  QString reason;
+
+  explicit operator bool() const { return loaded; }
+};
+
+// Parses the block file at `inputPath`, then hands the children of every
+// `Photogroups` and `ControlPoints` element of the root's first `Block` to
+// readPhotogroups and readControlPoints, so that photoTable and
+// controlPoints hold what the block says.
+//
+// Logs "filePath:" with the path after a successful walk (also when the
+// root has no `Block`). When the file cannot be loaded it logs "Open failed"
+// and a "Reason:" line and leaves the stores as they were.
+LoadResult loadBlockFile(const QString& inputPath);
+
+// The 1-based line and column of byte `offset` in the UTF-8 text `text`.
+// Lines end at LF, CR LF or a lone CR; columns count characters, not bytes.
+struct TextPosition {
+  int line = 1;
+  int column = 1;
+};
+TextPosition textPosition(const QByteArray& text, std::ptrdiff_t offset);
+
+// The bytes of a document as the parser works on them: `raw` itself when
+// `encoding` is UTF-8, otherwise `raw` decoded from `encoding` and encoded
+// as UTF-8 (a byte-order mark kept as a character), so that the parser's
+// error offsets index it.
+QByteArray parserText(const QByteArray& raw, pugi::xml_encoding encoding);
