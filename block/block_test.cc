@@ -1,5 +1,7 @@
 #include "block/block.h"
 
+#include "tests/support/qt_print.h"
+
 #include <gtest/gtest.h>
 
 namespace {

@@ -1,0 +1,213 @@
+#include "reader/block_file.h"
+
+#include "block/block.h"
+#include "tests/support/log_capture.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextCodec>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+class BlockFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetStores();
+    ASSERT_TRUE(dir_.isValid());
+  }
+  void TearDown() override { resetStores(); }
+
+  QString write(const QByteArray& bytes, const char* name = "block.xml") {
+    const QString path = dir_.filePath(QString::fromLatin1(name));
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+    return path;
+  }
+
+  QTemporaryDir dir_;
+};
+
+const char kBlock[] = R"(<?xml version="1.0"?>
+<Root>
+  <Block>
+    <ControlPoints><ControlPoint><Name>P</Name>
+      <Measurement><PhotoId>1</PhotoId><x>1</x><y>2</y></Measurement></ControlPoint></ControlPoints>
+    <Photogroups><Photogroup><Name>G</Name><Photo><Id>1</Id><ImagePath>a.jpg</ImagePath></Photo></Photogroup>
+    </Photogroups>
+  </Block>
+</Root>)";
+
+TEST_F(BlockFileTest, ReadsBothStoresAndLogsThePath) {
+  const QString path = write(kBlock);
+  LogCapture log;
+  EXPECT_TRUE(loadBlockFile(path));
+  EXPECT_EQ(log.lines(), QStringList{QStringLiteral("filePath: \"%1\"").arg(path)});
+  ASSERT_EQ(controlPoints.size(), 1u);
+  EXPECT_EQ(controlPoints[0].name, "P");
+  ASSERT_EQ(photoTable.count(1), 1u);
+  EXPECT_EQ(photoTable.at(1).imagePath, "a.jpg");
+}
+
+TEST_F(BlockFileTest, LogQuotesBackslashesAndQuotesInThePath) {
+  const QString path = write(kBlock, "we\"ird\\name.xml");
+  LogCapture log;
+  EXPECT_TRUE(loadBlockFile(path));
+  QString quoted = path;
+  quoted.replace(QStringLiteral("\\"), QStringLiteral("\\\\")).replace(QStringLiteral("\""), QStringLiteral("\\\""));
+  EXPECT_EQ(log.lines(), QStringList{QStringLiteral("filePath: \"%1\"").arg(quoted)});
+}
+
+TEST_F(BlockFileTest, WalksOnlyTheFirstBlockOfTheRoot) {
+  write(R"(<AnyName>
+             <Other><Block><ControlPoints><P><Name>nested</Name></P></ControlPoints></Block></Other>
+             <Block>text<ControlPoints><P><Name>1</Name></P></ControlPoints><Ignored/>
+               <ControlPoints/><ControlPoints><P><Name>2</Name></P></ControlPoints>
+               <Photogroups><G><Photo><Id>1</Id></Photo></G></Photogroups>
+               <Photogroups><G><Photo><Id>2</Id></Photo></G></Photogroups>
+               <controlpoints><P/></controlpoints></Block>
+             <Block><ControlPoints><P><Name>second block</Name></P></ControlPoints></Block>
+           </AnyName>)");
+  EXPECT_TRUE(loadBlockFile(dir_.filePath("block.xml")));
+  ASSERT_EQ(controlPoints.size(), 2u);
+  EXPECT_EQ(controlPoints[0].name, "1");
+  EXPECT_EQ(controlPoints[1].name, "2");
+  EXPECT_EQ(photoTable.size(), 2u);
+}
+
+TEST_F(BlockFileTest, RootWithoutBlockLogsThePathAndReadsNothing) {
+  const QString path = write("<!-- first --><?pi x?><Root><ControlPoints><P/></ControlPoints></Root>");
+  LogCapture log;
+  EXPECT_TRUE(loadBlockFile(path));
+  EXPECT_TRUE(controlPoints.empty());
+  EXPECT_EQ(log.lines().size(), 1);
+  EXPECT_TRUE(log.lines().value(0).startsWith("filePath: "));
+}
+
+struct FailureCase {
+  const char* what;
+  const char* bytes;  // nullptr: no file at all
+  const char* reason;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.what; }
+
+class LoadFailureTest : public BlockFileTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(LoadFailureTest, LogsOpenFailedAndWhy) {
+  const FailureCase& c = GetParam();
+  const QString path = c.bytes ? write(c.bytes) : dir_.filePath("missing.xml");
+  ControlPoint earlier;
+  earlier.name = "kept";
+  appendControlPoint(earlier);
+
+  LogCapture log;
+  const LoadResult result = loadBlockFile(path);
+  EXPECT_FALSE(result);
+  EXPECT_EQ(result.reason, QString::fromUtf8(c.reason));
+  EXPECT_EQ(log.lines(), (QStringList{"Open failed", QStringLiteral("Reason: \"%1\"").arg(c.reason)}));
+  ASSERT_EQ(controlPoints.size(), 1u);  // the stores are left as they were
+  EXPECT_EQ(controlPoints[0].name, "kept");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, LoadFailureTest,
+    ::testing::Values(
+        FailureCase{"missing", nullptr, "Cannot open the file: No such file or directory"},
+        FailureCase{"empty", "", "No document element found"},
+        FailureCase{"declaration only", "<?xml version=\"1.0\"?>\n", "No document element found"},
+        FailureCase{"comment only", "<!-- nothing here -->", "No document element found"},
+        FailureCase{"mismatched tag", "<Root>\n  <Block>\n  </Blok>\n</Root>",
+                    "Start-end tags mismatch at line 3, column 5"},
+        FailureCase{"unclosed root", "<Root><Block/>", "Start-end tags mismatch at line 1, column 14"},
+        FailureCase{"text after a multibyte name", "<R>\xC3\xA9\xC3\xA9</X>", "Start-end tags mismatch at line 1, column 8"},
+        FailureCase{"bad attribute", "<R a=1/>", "Error parsing element attribute at line 1, column 6"}));
+
+TEST_F(BlockFileTest, DirectoryIsNotABlockFile) {
+  LogCapture log;
+  const LoadResult result = loadBlockFile(dir_.path());
+  EXPECT_FALSE(result);
+  EXPECT_EQ(log.lines().value(0), "Open failed");
+  EXPECT_EQ(log.lines().value(1), "Reason: \"Is a directory\"");
+}
+
+// The same block in each encoding the parser detects must read the same.
+struct EncodingCase {
+  const char* what;
+  const char* codec;   // nullptr: the UTF-8 text as it stands
+  bool byteOrderMark;
+  const char* declaration;
+};
+
+void PrintTo(const EncodingCase& c, std::ostream* os) { *os << c.what; }
+
+class EncodingTest : public BlockFileTest, public ::testing::WithParamInterface<EncodingCase> {};
+
+TEST_P(EncodingTest, DecodesNamesAndPaths) {
+  const EncodingCase& c = GetParam();
+  const QString text = QString::fromUtf8(c.declaration) +
+                       QString::fromUtf8("<R><Block><Photogroups><G><Photo><Id>1</Id><ImagePath>C:\\Bilder\\"
+                                         "M\xC3\xBChle.jpg</ImagePath></Photo></G></Photogroups>"
+                                         "<ControlPoints><P><Name>Stra\xC3\x9F" "e \xC3\xA9</Name></P>"
+                                         "</ControlPoints></Block></R>");
+  QByteArray bytes;
+  if (c.codec) {
+    QTextCodec* codec = QTextCodec::codecForName(c.codec);
+    ASSERT_NE(codec, nullptr);
+    QTextCodec::ConverterState state(c.byteOrderMark ? QTextCodec::DefaultConversion : QTextCodec::IgnoreHeader);
+    bytes = codec->fromUnicode(text.constData(), text.size(), &state);
+    if (c.byteOrderMark) bytes = codec->fromUnicode(QString(QChar(0xFEFF))) + bytes;
+  } else {
+    bytes = (c.byteOrderMark ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8();
+  }
+  ASSERT_TRUE(loadBlockFile(write(bytes)));
+  ASSERT_EQ(controlPoints.size(), 1u);
+  EXPECT_EQ(controlPoints[0].name, QString::fromUtf8("Stra\xC3\x9F" "e \xC3\xA9"));
+  EXPECT_EQ(photoTable.at(1).imagePath, QString::fromUtf8("C:\\Bilder\\M\xC3\xBChle.jpg"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Encodings, EncodingTest,
+    ::testing::Values(EncodingCase{"UTF-8", nullptr, false, "<?xml version=\"1.0\"?>"},
+                      EncodingCase{"UTF-8 with BOM", nullptr, true, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"},
+                      EncodingCase{"UTF-16LE with BOM", "UTF-16LE", true, ""},
+                      EncodingCase{"UTF-16BE with BOM", "UTF-16BE", true, "<?xml version=\"1.0\"?>"},
+                      EncodingCase{"ISO-8859-1 declared", "ISO-8859-1", false,
+                                   "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"}));
+
+TEST(TextPositionTest, CountsLinesAndCharacters) {
+  const QByteArray text("ab\ncd\r\nef\rg\xC3\xA9h");
+  struct {
+    std::ptrdiff_t offset;
+    int line;
+    int column;
+  } cases[] = {{0, 1, 1}, {2, 1, 3}, {3, 2, 1}, {5, 2, 3}, {7, 3, 1}, {10, 4, 1}, {11, 4, 2}, {13, 4, 3},
+               {14, 4, 4}, {1000, 4, 4}};
+  for (const auto& c : cases) {
+    const TextPosition at = textPosition(text, c.offset);
+    EXPECT_EQ(at.line, c.line) << "offset " << c.offset;
+    EXPECT_EQ(at.column, c.column) << "offset " << c.offset;
+  }
+}
+
+TEST(ParserTextTest, ReencodesOtherEncodingsAndKeepsTheByteOrderMark) {
+  const QByteArray utf16("\xFF\xFE<\0\xE9\0", 6);
+  EXPECT_EQ(parserText(utf16, pugi::encoding_utf16_le), QByteArray("\xEF\xBB\xBF<\xC3\xA9"));
+  EXPECT_EQ(parserText("\xE9", pugi::encoding_latin1), QByteArray("\xC3\xA9"));
+  EXPECT_EQ(parserText("\xE9", pugi::encoding_utf8), QByteArray("\xE9"));  // UTF-8 is taken as it stands
+}
+
+TEST_F(BlockFileTest, ErrorPositionInUtf16CountsDecodedCharacters) {
+  const QString text = QStringLiteral("<R>\n<\u00e9\u00e9></X></R>");
+  QTextCodec* codec = QTextCodec::codecForName("UTF-16BE");
+  const QByteArray bytes = QByteArray("\xFE\xFF", 2) + codec->fromUnicode(text);
+  LogCapture log;
+  const LoadResult result = loadBlockFile(write(bytes));
+  EXPECT_EQ(result.reason, "Start-end tags mismatch at line 2, column 7");
+}
+
+}  // namespace

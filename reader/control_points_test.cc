@@ -1,0 +1,143 @@
+#include "reader/control_points.h"
+
+#include "block/block.h"
+
+#include "tests/support/qt_print.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ControlPointsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { resetStores(); }
+  void TearDown() override { resetStores(); }
+
+  // Reads every child of the root of `xml` as the content of one ControlPoints element.
+  void read(const char* xml) {
+    ASSERT_TRUE(document_.load_string(xml, pugi::parse_default)) << xml;
+    readControlPoints(document_.first_child().first_child());
+  }
+
+ private:
+  pugi::xml_document document_;
+};
+
+TEST_F(ControlPointsTest, ReadsNamePositionCategoryAndMeasurements) {
+  read(R"(<ControlPoints><ControlPoint>
+            <Name>GCP_01</Name>
+            <Position><z>87.5</z><x>512.6789</x><y>431.25</y></Position>
+            <CheckPoint>true</CheckPoint>
+            <Measurement><PhotoId>4</PhotoId><x>10.5</x><y>20.25</y></Measurement>
+            <Measurement><x>1</x><y>2</y><PhotoId>5</PhotoId></Measurement>
+          </ControlPoint></ControlPoints>)");
+  ASSERT_EQ(controlPoints.size(), 1u);
+  const ControlPoint& point = controlPoints[0];
+  EXPECT_EQ(point.name, "GCP_01");
+  EXPECT_EQ(point.x, 512.6789);
+  EXPECT_EQ(point.y, 431.25);
+  EXPECT_EQ(point.z, 87.5);
+  EXPECT_EQ(point.category, 2);
+  EXPECT_EQ(point.measurementCount, 0);  // counted by the conversion, not here
+  ASSERT_EQ(point.measurements.size(), 2u);
+  EXPECT_EQ(point.measurements[0].photoId, 4);
+  EXPECT_EQ(point.measurements[0].x, 10.5);
+  EXPECT_EQ(point.measurements[0].y, 20.25);
+  EXPECT_TRUE(point.measurements[0].imageName.isEmpty());
+  EXPECT_EQ(point.measurements[1].photoId, 5);
+  EXPECT_EQ(point.measurements[1].x, 1.0);
+}
+
+struct CategoryCase {
+  const char* checkPoint;  // the CheckPoint element, or "" for none
+  int expected;
+};
+
+void PrintTo(const CategoryCase& c, std::ostream* os) { *os << c.checkPoint; }
+
+class CategoryTest : public ControlPointsTest, public ::testing::WithParamInterface<CategoryCase> {};
+
+TEST_P(CategoryTest, OnlyTheExactTextTrueMakesACheckPoint) {
+  const std::string xml = std::string("<ControlPoints><P>") + GetParam().checkPoint + "</P></ControlPoints>";
+  read(xml.c_str());
+  ASSERT_EQ(controlPoints.size(), 1u);
+  EXPECT_EQ(controlPoints[0].category, GetParam().expected) << GetParam().checkPoint;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CheckPointTexts, CategoryTest,
+    ::testing::Values(CategoryCase{"<CheckPoint>true</CheckPoint>", 2},
+                      CategoryCase{"<CheckPoint><![CDATA[true]]></CheckPoint>", 2},
+                      CategoryCase{"<CheckPoint>True</CheckPoint>", 1}, CategoryCase{"<CheckPoint>1</CheckPoint>", 1},
+                      CategoryCase{"<CheckPoint>yes</CheckPoint>", 1},
+                      CategoryCase{"<CheckPoint> true</CheckPoint>", 1},  // no trimming
+                      CategoryCase{"<CheckPoint/>", 1}, CategoryCase{"", 1},
+                      CategoryCase{"<CheckPoint>true</CheckPoint><CheckPoint>false</CheckPoint>", 1},
+                      CategoryCase{"<CheckPoint>false</CheckPoint><CheckPoint>true</CheckPoint>", 2}));
+
+TEST_F(ControlPointsTest, MissingValuesReadAsZeroAndEmpty) {
+  read(R"(<ControlPoints><P>
+            <Position><x>1.5</x></Position>
+            <Measurement><y>3</y></Measurement>
+            <Measurement/>
+          </P><P/></ControlPoints>)");
+  ASSERT_EQ(controlPoints.size(), 2u);
+  const ControlPoint& first = controlPoints[0];
+  EXPECT_TRUE(first.name.isEmpty());
+  EXPECT_EQ(first.x, 1.5);
+  EXPECT_EQ(first.y, 0.0);
+  EXPECT_EQ(first.z, 0.0);
+  ASSERT_EQ(first.measurements.size(), 2u);
+  EXPECT_EQ(first.measurements[0].photoId, 0);
+  EXPECT_EQ(first.measurements[0].x, 0.0);
+  EXPECT_EQ(first.measurements[0].y, 3.0);
+  // Nothing of the earlier measurement carries over into the next one.
+  EXPECT_EQ(first.measurements[1].y, 0.0);
+
+  const ControlPoint& second = controlPoints[1];
+  EXPECT_EQ(second.x, 0.0);
+  EXPECT_TRUE(second.measurements.empty());
+  EXPECT_EQ(second.category, 1);
+}
+
+TEST_F(ControlPointsTest, RepeatedChildrenOverwriteAndDuplicateMeasurementsStay) {
+  read(R"(<ControlPoints><P>
+            <Name>old</Name><Name>new</Name>
+            <Position><x>1</x><y>2</y><z>3</z></Position><Position><x>4</x></Position>
+            <Measurement><PhotoId>1</PhotoId><x>5</x><y>6</y></Measurement>
+            <Measurement><PhotoId>1</PhotoId><x>5</x><y>6</y></Measurement>
+          </P></ControlPoints>)");
+  ASSERT_EQ(controlPoints.size(), 1u);
+  EXPECT_EQ(controlPoints[0].name, "new");
+  EXPECT_EQ(controlPoints[0].x, 4.0);
+  EXPECT_EQ(controlPoints[0].y, 0.0);  // the second Position replaces all three values
+  EXPECT_EQ(controlPoints[0].measurements.size(), 2u);
+}
+
+TEST_F(ControlPointsTest, EveryNodeCountsAsAPointWhateverItsNameOrKind) {
+  read(R"(<ControlPoints>leading text<ControlPoint><Name>A</Name></ControlPoint>
+            <Anything><Name>B</Name><name>ignored</name><measurement/></Anything><![CDATA[cdata]]>
+          </ControlPoints>)");
+  ASSERT_EQ(controlPoints.size(), 4u);
+  EXPECT_TRUE(controlPoints[0].name.isEmpty());  // the text run
+  EXPECT_EQ(controlPoints[1].name, "A");
+  EXPECT_EQ(controlPoints[2].name, "B");
+  EXPECT_TRUE(controlPoints[2].measurements.empty());
+  EXPECT_TRUE(controlPoints[3].name.isEmpty());  // the CDATA section
+  EXPECT_EQ(controlPoints[3].x, 0.0);
+}
+
+TEST_F(ControlPointsTest, CallsAccumulateInOrder) {
+  read("<ControlPoints><P><Name>1</Name></P></ControlPoints>");
+  read("<ControlPoints><P><Name>2</Name></P><P><Name>3</Name></P></ControlPoints>");
+  ASSERT_EQ(controlPoints.size(), 3u);
+  EXPECT_EQ(controlPoints[0].name, "1");
+  EXPECT_EQ(controlPoints[2].name, "3");
+}
+
+TEST_F(ControlPointsTest, NullNodeAppendsNothing) {
+  readControlPoints(pugi::xml_node());
+  EXPECT_TRUE(controlPoints.empty());
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+#include "reader/element_value.h"
+
+#include "tests/support/qt_print.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+
+namespace {
+
+// The first child of the root of `xml`, parsed with the options the loader uses.
+struct Parsed {
+  explicit Parsed(const char* xml) { EXPECT_TRUE(document.load_string(xml, pugi::parse_default)); }
+  pugi::xml_node root() const { return document.first_child(); }
+  pugi::xml_node first() const { return root().first_child(); }
+  pugi::xml_document document;
+};
+
+struct TextCase {
+  const char* xml;
+  const char* expected;
+};
+
+void PrintTo(const TextCase& c, std::ostream* os) { *os << c.xml; }
+
+class ElementTextTest : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(ElementTextTest, TakesTheFirstTextOrCdataChild) {
+  const Parsed doc(GetParam().xml);
+  EXPECT_EQ(elementText(doc.first()), QString::fromUtf8(GetParam().expected)) << GetParam().xml;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conventions, ElementTextTest,
+    ::testing::Values(
+        TextCase{"<r><Name>GCP_01</Name></r>", "GCP_01"},
+        TextCase{"<r><Name><![CDATA[a<b>&c]]></Name></r>", "a<b>&c"},
+        TextCase{"<r><Name>ab<x/>cd</Name></r>", "ab"},                 // interrupted by a child element
+        TextCase{"<r><Name><x>inner</x>after</Name></r>", "after"},     // a child's text is not the element's
+        TextCase{"<r><Name>ab<!-- note -->cd</Name></r>", "ab"},        // comment splits the text
+        TextCase{"<r><Name>ab<?pi data?>cd</Name></r>", "ab"},          // so does a processing instruction
+        TextCase{"<r><Name>   </Name></r>", ""},                        // white space only is dropped
+        TextCase{"<r><Name>  a b  </Name></r>", "  a b  "},             // other text is kept untrimmed
+        TextCase{"<r><Name/></r>", ""},
+        TextCase{"<r><Name>&lt;&amp;&#233;&#x20AC;</Name></r>", "<&\xC3\xA9\xE2\x82\xAC"},
+        TextCase{"<r><Name>a\r\nb</Name></r>", "a\nb"},
+        TextCase{"<r><Name><![CDATA[]]>later</Name></r>", ""}));        // an empty CDATA still comes first
+
+TEST(ElementValueTest, NullNodesReadAsEmpty) {
+  EXPECT_EQ(elementText(pugi::xml_node()), QString());
+  EXPECT_EQ(childText(pugi::xml_node(), "Name"), QString());
+  EXPECT_FALSE(hasName(pugi::xml_node(), "Name"));
+}
+
+TEST(ElementValueTest, ChildTextUsesTheFirstChildOfThatName) {
+  const Parsed doc("<r><p>text<Id>  </Id><Id>7</Id><Other>9</Other></p></r>");
+  EXPECT_EQ(childText(doc.first(), "Id"), QString());  // the first Id is empty; the second is not consulted
+  EXPECT_EQ(childText(doc.first(), "Other"), "9");
+  EXPECT_EQ(childText(doc.first(), "Missing"), QString());
+  EXPECT_EQ(childText(doc.first(), "id"), QString());  // names are case-sensitive
+}
+
+TEST(ElementValueTest, NamesMatchExactly) {
+  const Parsed doc("<r><Photo/>text</r>");
+  EXPECT_TRUE(hasName(doc.first(), "Photo"));
+  EXPECT_FALSE(hasName(doc.first(), "photo"));
+  EXPECT_FALSE(hasName(doc.first(), "Phot"));
+  EXPECT_FALSE(hasName(doc.first(), "PhotoX"));
+  EXPECT_TRUE(hasName(doc.first().next_sibling(), ""));  // a text node has no name
+}
+
+struct IntegerCase {
+  const char* text;
+  int expected;
+};
+
+void PrintTo(const IntegerCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class IntegerValueTest : public ::testing::TestWithParam<IntegerCase> {};
+
+TEST_P(IntegerValueTest, ParsesBase10Int32) {
+  EXPECT_EQ(integerValue(QString::fromUtf8(GetParam().text)), GetParam().expected) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EdgeTexts, IntegerValueTest,
+    ::testing::Values(IntegerCase{"42", 42}, IntegerCase{" \t 42\n ", 42}, IntegerCase{"-17", -17},
+                      IntegerCase{"+5", 5}, IntegerCase{"010", 10}, IntegerCase{"2147483647", INT_MAX},
+                      IntegerCase{"-2147483648", INT_MIN}, IntegerCase{"2147483648", 0},
+                      IntegerCase{"-2147483649", 0}, IntegerCase{"", 0}, IntegerCase{"abc", 0},
+                      IntegerCase{"12abc", 0}, IntegerCase{"1.0", 0}, IntegerCase{"0x10", 0},
+                      IntegerCase{"1 2", 0}));
+
+struct RealCase {
+  const char* text;
+  double expected;
+};
+
+void PrintTo(const RealCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class RealValueTest : public ::testing::TestWithParam<RealCase> {};
+
+TEST_P(RealValueTest, ParsesWithADecimalPoint) {
+  EXPECT_EQ(realValue(QString::fromUtf8(GetParam().text)), GetParam().expected) << GetParam().text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EdgeTexts, RealValueTest,
+    ::testing::Values(RealCase{"512.6789", 512.6789}, RealCase{"  -0.5\n", -0.5}, RealCase{"1e3", 1000.0},
+                      RealCase{"+2.5E-1", 0.25}, RealCase{".5", 0.5}, RealCase{"7", 7.0},
+                      RealCase{"1,5", 0.0},  // a comma is never a decimal point
+                      RealCase{"", 0.0}, RealCase{"x1", 0.0}, RealCase{"1.5m", 0.0}, RealCase{"1e308", 1e308},
+                      RealCase{"1e400", HUGE_VAL}, RealCase{"-1e400", -HUGE_VAL}, RealCase{"inf", HUGE_VAL}));
+
+TEST(RealValueTest, NanIsANumber) {
+  EXPECT_TRUE(std::isnan(realValue(QStringLiteral("nan"))));
+}
+
+}  // namespace

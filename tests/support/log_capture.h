@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/qt_print.h"
+
 #include <QStringList>
 
 // Collects the log lines written while it lives, one entry per line, as the
