@@ -1,0 +1,229 @@
+#include "gci/gci_writer.h"
+
+#include "tests/support/log_capture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+
+namespace {
+
+ControlPoint point(const char* name, double x, double y, double z, int category,
+                   std::initializer_list<ImageMeasurement> measurements = {}) {
+  ControlPoint p;
+  p.name = QString::fromUtf8(name);
+  p.x = x;
+  p.y = y;
+  p.z = z;
+  p.category = category;
+  p.measurements = measurements;
+  p.measurementCount = static_cast<int>(p.measurements.size());
+  return p;
+}
+
+ImageMeasurement measurement(const char* imageName, double x, double y) {
+  return ImageMeasurement{0, x, y, QString::fromUtf8(imageName)};
+}
+
+TEST(FormatGciTest, WritesTheFourLineFormatsWithCrLf) {
+  const QByteArray text = formatGci({point("GCP_01", 512.6789, 431.25, 87.5, 1, {measurement("IMG_0001", -199.5, 149.5)})});
+  EXPECT_EQ(text.toStdString(),
+            "1\r\n"
+            "GCP_01         512.67890000 431.25000000       87.500 1\r\n"
+            "1\r\n"
+            "IMG_0001        -199.50000000         149.50000000 1\r\n");
+}
+
+TEST(FormatGciTest, PointsFollowEachOtherWithTheirCountsAndCategories) {
+  const QByteArray text = formatGci({
+      point("A", 1, 2, 3, 2, {measurement("i1", 0.5, -0.5), measurement("i2", 1e-9, -0.000000005)}),
+      point("B", -1.25, 0, -0.0005, 1),
+      point("", 0, 0, 0, 1, {measurement("", 10.5, -10.5)}),
+  });
+  EXPECT_EQ(text.toStdString(),
+            "3\r\n"
+            "A           1.00000000   2.00000000        3.000 2\r\n"
+            "2\r\n"
+            "i1           0.50000000          -0.50000000 2\r\n"
+            "i2           0.00000000          -0.00000001 2\r\n"
+            "B          -1.25000000   0.00000000       -0.001 1\r\n"
+            "0\r\n"
+            "           0.00000000   0.00000000        0.000 1\r\n"
+            "1\r\n"
+            "          10.50000000         -10.50000000 1\r\n");
+}
+
+TEST(FormatGciTest, FifteenLinesForThreePointsWithEightMeasurements) {
+  const ImageMeasurement m = measurement("m", 0, 0);
+  const QByteArray text =
+      formatGci({point("a", 0, 0, 0, 1, {m, m, m, m}), point("b", 0, 0, 0, 1), point("c", 0, 0, 0, 2, {m, m, m, m})});
+  EXPECT_EQ(text.count("\r\n"), 15);
+  EXPECT_EQ(text.count('\n'), 15);
+  EXPECT_TRUE(text.endsWith("2\r\n"));
+}
+
+TEST(FormatGciTest, EmptyStoreStillHasItsHeader) { EXPECT_EQ(formatGci({}).toStdString(), "0\r\n"); }
+
+TEST(FormatGciTest, WideValuesAreNeverCut) {
+  const QByteArray text = formatGci({point("big", 1e308, -1e308, 1e300, 1, {measurement("m", 1e308, -1e200)})});
+  const QList<QByteArray> lines = text.split('\n');
+  ASSERT_GE(lines.size(), 4);
+  // 1e308 has 309 integer digits, then '.', then the eight decimals.
+  const std::string first = lines[1].toStdString();
+  EXPECT_EQ(first.rfind("big 100000000000000001097906362944045541740492309677311846336810682903157585", 0), 0u) << first;
+  EXPECT_NE(first.find(".00000000 -100000000000000001097906362944"), std::string::npos);
+  EXPECT_EQ(lines[1].size(), 4 + (309 + 9) + 1 + (1 + 309 + 9) + 1 + (301 + 4) + 3);
+  EXPECT_TRUE(lines[3].startsWith("m 100000000000000001097906"));
+}
+
+TEST(FormatGciTest, NonFiniteValuesPrintAsThePlatformWritesThem) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const QByteArray text = formatGci({point("n", inf, -inf, std::numeric_limits<double>::quiet_NaN(), 1)});
+  EXPECT_EQ(text.split('\n').value(1).toStdString(), "n                  inf         -inf          nan 1\r");
+}
+
+TEST(FormatGciTest, LineBreaksInTextsBecomeBlanks) {
+  const QByteArray text = formatGci({point("GCP\n01\r\nx\ry", 0, 0, 0, 1, {measurement("IMG\n1", 0, 0)})});
+  EXPECT_EQ(text.count('\n'), 4);
+  EXPECT_TRUE(text.contains("\r\nGCP 01  x y    "));
+  EXPECT_TRUE(text.contains("\r\nIMG 1    "));
+}
+
+TEST(FormatGciTest, TextsAreWrittenUnchangedOtherwise) {
+  const QByteArray text = formatGci({point("a \"b\"\t\\c \xC3\xA9", 0, 0, 0, 1)});
+  EXPECT_TRUE(text.contains("\r\na \"b\"\t\\c \xC3\xA9 ")) << text.toStdString();
+}
+
+TEST(FormatGciTest, NumbersKeepTheDecimalPointInAnyLocale) {
+  const char* previous = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = previous ? previous : "C";
+  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+  char probe[16];
+  std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+  const QByteArray text = formatGci({point("P", 512.5, 1234567.25, -0.5, 1, {measurement("m", 0.5, -0.5)})});
+  std::setlocale(LC_ALL, saved.c_str());
+
+  EXPECT_STREQ(probe, "0,5");  // the locale really does use a comma
+  EXPECT_EQ(text.toStdString(),
+            "1\r\nP         512.50000000 1234567.25000000       -0.500 1\r\n1\r\n"
+            "m           0.50000000          -0.50000000 1\r\n");
+}
+
+struct PathCase {
+  const char* input;
+  const char* output;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.input; }
+
+class OutputPathTest : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(OutputPathTest, LiesBesideTheInput) {
+  EXPECT_EQ(gciOutputPath(QString::fromUtf8(GetParam().input)), QString::fromUtf8(GetParam().output));
+}
+
+const PathCase kPathCases[] = {
+    {"block.xml", "./block.gci"},
+    {"dir/block.final.xml", "dir/block.final.gci"},
+    {"/data/survey/block.xml", "/data/survey/block.gci"},
+    {"noext", "./noext.gci"},
+    {"dir.d/file", "dir.d/file.gci"},
+    {"./--help", "./--help.gci"},
+    {"../up/b.XML", "../up/b.gci"},
+#if !defined(Q_OS_WIN)
+    // A backslash is an ordinary character here, so the output still lies beside the input.
+    {"D:\\survey\\block.xml", "./D:\\survey\\block.gci"},
+#endif
+};
+
+INSTANTIATE_TEST_SUITE_P(Inputs, OutputPathTest, ::testing::ValuesIn(kPathCases));
+
+class WriteGciFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    resetStores();
+    ASSERT_TRUE(dir_.isValid());
+    input_ = dir_.filePath("block.xml");
+    output_ = dir_.filePath("block.gci");
+  }
+  void TearDown() override { resetStores(); }
+
+  static QByteArray read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+  }
+  static void write(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  }
+  QStringList entries() const { return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); }
+
+  QTemporaryDir dir_;
+  QString input_;
+  QString output_;
+};
+
+TEST_F(WriteGciFileTest, NoControlPointsWritesAndLogsNothing) {
+  LogCapture log;
+  const WriteResult result = writeGciFile(input_);
+  EXPECT_EQ(result.status, WriteResult::NothingToWrite);
+  EXPECT_TRUE(result);
+  EXPECT_TRUE(log.lines().isEmpty());
+  EXPECT_TRUE(entries().isEmpty());
+}
+
+TEST_F(WriteGciFileTest, WritesTheFormattedStoreAndLogsThePath) {
+  appendControlPoint(point("P", 1, 2, 3, 1));
+  LogCapture log;
+  const WriteResult result = writeGciFile(input_);
+  EXPECT_EQ(result.status, WriteResult::Written);
+  EXPECT_EQ(result.outputPath, output_);
+  EXPECT_EQ(read(output_), formatGci(controlPoints));
+  EXPECT_EQ(log.lines(), QStringList{QStringLiteral("Generate file:  \"%1\"").arg(output_)});
+  EXPECT_EQ(entries(), QStringList{"block.gci"});
+}
+
+TEST_F(WriteGciFileTest, ReplacesAnEarlierOutput) {
+  write(output_, QByteArray(10000, 'x'));
+  appendControlPoint(point("P", 1, 2, 3, 1));
+  EXPECT_TRUE(writeGciFile(input_));
+  EXPECT_EQ(read(output_), formatGci(controlPoints));
+}
+
+TEST_F(WriteGciFileTest, DirectoryInTheWayFailsAndLeavesNothingBehind) {
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("block.gci"));
+  appendControlPoint(point("P", 1, 2, 3, 1));
+  LogCapture log;
+  const WriteResult result = writeGciFile(input_);
+  EXPECT_EQ(result.status, WriteResult::Failed);
+  EXPECT_FALSE(result);
+  EXPECT_FALSE(result.reason.isEmpty());
+  ASSERT_EQ(log.lines().size(), 1);
+  EXPECT_EQ(log.lines()[0], QStringLiteral("Write failed: \"%1\" \"%2\"").arg(output_, result.reason));
+  EXPECT_EQ(entries(), QStringList{"block.gci"});
+}
+
+TEST_F(WriteGciFileTest, MissingDirectoryFails) {
+  appendControlPoint(point("P", 1, 2, 3, 1));
+  LogCapture log;
+  EXPECT_EQ(writeGciFile(dir_.filePath("absent/block.xml")).status, WriteResult::Failed);
+  EXPECT_TRUE(log.lines().value(0).startsWith("Write failed: "));
+}
+
+TEST_F(WriteGciFileTest, NeverReplacesTheInputItself) {
+  const QString input = dir_.filePath("block.gci");
+  write(input, "<Block/>");
+  appendControlPoint(point("P", 1, 2, 3, 1));
+  LogCapture log;
+  EXPECT_EQ(writeGciFile(input).status, WriteResult::Failed);
+  EXPECT_EQ(read(input), QByteArray("<Block/>"));
+  EXPECT_TRUE(log.lines().value(0).startsWith("Write failed: "));
+}
+
+}  // namespace
