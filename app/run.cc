@@ -32,6 +32,19 @@ const char kHelp[] =
     "Exit status: 0 when the file was converted or holds no control points,\n"
     "1 when the input could not be loaded or the output could not be written.\n";
 
+QLoggingCategory::CategoryFilter rulesFilter = nullptr;
+
+// Applies the logging rules, then keeps the tool's own lines on unless the
+// user asked otherwise with QT_LOGGING_RULES. A QT_LOGGING_CONF file ranks
+// with QT_LOGGING_RULES in Qt, above any rule set from code, so only a
+// filter can keep it from silencing the lines that scripts read.
+void keepLogLinesOn(QLoggingCategory* category) {
+  if (rulesFilter) rulesFilter(category);
+  if (std::strcmp(category->categoryName(), "default") == 0 && qEnvironmentVariableIsEmpty("QT_LOGGING_RULES")) {
+    category->setEnabled(QtDebugMsg, true);
+  }
+}
+
 void writeLogLine(QtMsgType, const QMessageLogContext&, const QString& message) {
   const QByteArray line = message.toLocal8Bit() + '\n';
   std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
@@ -59,7 +72,9 @@ int convert(const QString& inputPath) {
 
 void installLogHandler() {
   qInstallMessageHandler(writeLogLine);
+  // Overrides logging configuration files; QT_LOGGING_RULES still decides.
   QLoggingCategory::setFilterRules(QStringLiteral("default.debug=true"));
+  rulesFilter = QLoggingCategory::installFilter(keepLogLinesOn);
 }
 
 int runCommandLine(int argc, char** argv) {
