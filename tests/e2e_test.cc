@@ -219,6 +219,20 @@ INSTANTIATE_TEST_SUITE_P(e2e, Options,
                                                    true}),
                          RowLabel());
 
+// Output that cannot be written is a failure even for the usage line.
+TEST_F(e2e, FullStandardOutputFails) {
+  for (const QStringList& args : {QStringList{}, QStringList{"--help"}}) {
+    QProcess process;
+    process.setProcessEnvironment(toolEnvironment());
+    process.setStandardOutputFile(QStringLiteral("/dev/full"));
+    process.start(kExe, args);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 1) << args.join(' ').toStdString();
+    EXPECT_TRUE(process.readAllStandardError().startsWith("Write failed: \"standard output\" "));
+  }
+}
+
 // A block file named like an option converts when given with a path, while
 // the bare option still prints the help.
 TEST_F(e2e, FileNamedLikeAnOptionConvertsAsDotSlash) {
