@@ -192,6 +192,7 @@ TEST_F(WriteGciFileTest, WritesTheFormattedStoreAndLogsThePath) {
 TEST_F(WriteGciFileTest, ReplacesAnEarlierOutput) {
   write(output_, QByteArray(10000, 'x'));
   appendControlPoint(point("P", 1, 2, 3, 1));
+  LogCapture log;
   EXPECT_TRUE(writeGciFile(input_));
   EXPECT_EQ(read(output_), formatGci(controlPoints));
 }
