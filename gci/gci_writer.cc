@@ -1,11 +1,9 @@
 #include "gci/gci_writer.h"
 
 #include <QDebug>
-#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <clocale>
 #include <cstdarg>
 #include <cstdio>
 #if !defined(_WIN32)
