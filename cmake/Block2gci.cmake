@@ -32,3 +32,29 @@ function(block2gci_test name)
   block2gci_warnings(${name})
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30)
 endfunction()
+
+# Instruments every target of the project when BLOCK2GCI_SANITIZE or
+# BLOCK2GCI_FUZZ is on. The sanitizers stop at the first report, so that a
+# fault fails the test that caused it instead of scrolling past. Qt and
+# pugixml come prebuilt and stay uninstrumented.
+function(block2gci_instrumentation)
+  set(sanitizers "")
+  if(BLOCK2GCI_SANITIZE OR BLOCK2GCI_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+      message(FATAL_ERROR "The sanitizer and fuzz builds need GCC or clang")
+    endif()
+    set(sanitizers "address,undefined")
+  endif()
+  if(BLOCK2GCI_FUZZ)
+    if(NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+      message(FATAL_ERROR "BLOCK2GCI_FUZZ needs clang: configure with -DCMAKE_CXX_COMPILER=clang++")
+    endif()
+    # The libraries get libFuzzer's coverage hooks; only fuzz_block links
+    # libFuzzer itself (-fsanitize=fuzzer).
+    set(sanitizers "fuzzer-no-link,${sanitizers}")
+  endif()
+  if(sanitizers)
+    add_compile_options(-fsanitize=${sanitizers} -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=${sanitizers} -fno-sanitize-recover=all)
+  endif()
+endfunction()
