@@ -2,6 +2,7 @@
 
 #include "reader/control_points.h"
 #include "reader/element_value.h"
+#include "reader/parser_arena.h"
 #include "reader/photogroups.h"
 
 #include <QDebug>
@@ -10,7 +11,10 @@
 #include <QTextCodec>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -43,9 +47,11 @@ QString systemReason(int error) {
   return QString::fromLocal8Bit(std::strerror(error));
 }
 
-// One line that says why the parser gave up on `path`. `error` is errno as
-// it stood right after the load, for the file-level failures.
-QString failureReason(const QString& path, const pugi::xml_parse_result& result, int error) {
+// One line that says why the parser gave up. `error` is errno as it stood
+// right after the load, for the file-level failures; `parsedBytes` gives the
+// document's bytes again, to place a parse error.
+QString failureReason(const pugi::xml_parse_result& result, int error,
+                      const std::function<std::optional<QByteArray>()>& parsedBytes) {
   switch (result.status) {
     case pugi::status_file_not_found:
       return error != 0 ? QStringLiteral("Cannot open the file: ") + systemReason(error)
@@ -58,11 +64,8 @@ QString failureReason(const QString& path, const pugi::xml_parse_result& result,
   }
   QString reason = QString::fromLatin1(result.description());
   if (isParseError(result.status)) {
-    // Reading the file again costs nothing on the success path and gives
-    // the position in terms a user can look up in an editor.
-    QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-      const TextPosition at = textPosition(parserText(file.readAll(), result.encoding), result.offset);
+    if (const std::optional<QByteArray> raw = parsedBytes()) {
+      const TextPosition at = textPosition(parserText(*raw, result.encoding), result.offset);
       reason += QStringLiteral(" at line %1, column %2").arg(at.line).arg(at.column);
     }
   }
@@ -102,24 +105,75 @@ QByteArray parserText(const QByteArray& raw, pugi::xml_encoding encoding) {
   return codec->toUnicode(raw.constData(), raw.size(), &state).toUtf8();
 }
 
-LoadResult loadBlockFile(const QString& inputPath) {
-  if (QFileInfo(inputPath).isDir()) return failed(systemReason(EISDIR));
+namespace {
 
-  pugi::xml_document document;
-  errno = 0;
-  const pugi::xml_parse_result result =
-      document.load_file(QFile::encodeName(inputPath).constData(), pugi::parse_default, pugi::encoding_auto);
-  const int error = errno;
-  if (result.status != pugi::status_ok) return failed(failureReason(inputPath, result, error));
+unsigned int parseOptions(TreeMode mode) {
+  return mode == TreeMode::Lean ? pugi::parse_default | pugi::parse_embed_pcdata : pugi::parse_default;
+}
 
+// Hands the children of every `Photogroups` and `ControlPoints` element of
+// the root's first `Block` to their readers.
+void walkBlock(const pugi::xml_document& document) {
   const pugi::xml_node block = document.first_child().child("Block");
   for (pugi::xml_node child = block.first_child(); child; child = child.next_sibling()) {
     if (hasName(child, "Photogroups")) {
       readPhotogroups(child.first_child());
     } else if (hasName(child, "ControlPoints")) {
-      readControlPoints(child.first_child());
+      readControlPointsOf(child);
     }
   }
-  qDebug() << "filePath:" << inputPath;
+}
+
+// Runs `parse` on a fresh document (in an arena for the lean mode) and walks
+// the block when it succeeds. The document and its arena are gone when this
+// returns; only the stores keep what was read.
+LoadResult parseAndWalk(TreeMode mode, const std::function<pugi::xml_parse_result(pugi::xml_document&)>& parse,
+                        const std::function<std::optional<QByteArray>()>& parsedBytes) {
+  std::optional<ParserArena> arena;
+  if (mode == TreeMode::Lean) arena.emplace();
+  pugi::xml_document document;
+  errno = 0;
+  const pugi::xml_parse_result result = parse(document);
+  const int error = errno;
+  if (result.status != pugi::status_ok) {
+    document.reset();
+    arena.reset();
+    return failed(failureReason(result, error, parsedBytes));
+  }
+  walkBlock(document);
   return LoadResult{true, QString()};
+}
+
+}  // namespace
+
+LoadResult loadBlockFile(const QString& inputPath, TreeMode mode) {
+  if (QFileInfo(inputPath).isDir()) return failed(systemReason(EISDIR));
+
+  const QByteArray nativePath = QFile::encodeName(inputPath);
+  const LoadResult result = parseAndWalk(
+      mode,
+      [&](pugi::xml_document& document) {
+        return document.load_file(nativePath.constData(), parseOptions(mode), pugi::encoding_auto);
+      },
+      [&]() -> std::optional<QByteArray> {
+        // Reading the file again costs nothing on the success path and gives
+        // the position in terms a user can look up in an editor.
+        QFile file(inputPath);
+        if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+        return file.readAll();
+      });
+  if (result) qDebug() << "filePath:" << inputPath;
+  return result;
+}
+
+LoadResult loadBlockText(const char* data, std::size_t size, TreeMode mode) {
+  return parseAndWalk(
+      mode,
+      [&](pugi::xml_document& document) {
+        return document.load_buffer(data, size, parseOptions(mode), pugi::encoding_auto);
+      },
+      [&]() -> std::optional<QByteArray> {
+        if (size > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
+        return QByteArray::fromRawData(data, static_cast<int>(size));
+      });
 }

@@ -27,3 +27,9 @@ void readControlPoints(pugi::xml_node firstPoint) {
     appendControlPoint(point);
   }
 }
+
+void readControlPointsOf(pugi::xml_node container) {
+  // Only an embedded value makes the element its own text node.
+  if (container.text().data() == container) appendControlPoint(ControlPoint());
+  readControlPoints(container.first_child());
+}
