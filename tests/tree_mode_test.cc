@@ -1,0 +1,236 @@
+// The lean tree (embedded leading texts, arena memory) must give the same
+// GCI bytes and the same log lines as the parser's plain default tree, for
+// every document: each case converts one document both ways, from a file
+// and from memory, and compares everything the tool would write.
+
+#include "block/block.h"
+#include "convert/convert.h"
+#include "gci/gci_writer.h"
+#include "reader/block_file.h"
+#include "tests/support/log_capture.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextCodec>
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+namespace {
+
+struct Outcome {
+  bool loaded = false;
+  QStringList log;
+  QByteArray gci;
+  size_t photos = 0;
+};
+
+// Everything a conversion leaves behind: the log, the GCI text and the
+// number of photo entries (which shows dropped or added photos).
+template <typename Load>
+Outcome convertWith(Load load) {
+  resetStores();
+  Outcome outcome;
+  {
+    LogCapture log;
+    outcome.loaded = static_cast<bool>(load());
+    outcome.log = log.lines();
+  }
+  convertMeasurements();
+  outcome.gci = formatGci(controlPoints);
+  outcome.photos = photoTable.size();
+  resetStores();
+  return outcome;
+}
+
+void expectSameOutcome(const QByteArray& document, const std::string& what) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString path = dir.filePath("block.xml");
+  {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(document);
+  }
+  const Outcome plain = convertWith([&] { return loadBlockFile(path, TreeMode::Plain); });
+  const Outcome lean = convertWith([&] { return loadBlockFile(path, TreeMode::Lean); });
+  EXPECT_EQ(lean.loaded, plain.loaded) << what;
+  EXPECT_EQ(lean.log, plain.log) << what;
+  EXPECT_EQ(lean.gci, plain.gci) << what;
+  EXPECT_EQ(lean.photos, plain.photos) << what;
+
+  const auto fromMemory = [&](TreeMode mode) {
+    return convertWith([&] { return loadBlockText(document.constData(), static_cast<size_t>(document.size()), mode); });
+  };
+  const Outcome leanText = fromMemory(TreeMode::Lean);
+  const Outcome plainText = fromMemory(TreeMode::Plain);
+  EXPECT_EQ(leanText.gci, plain.gci) << what << " (from memory)";
+  EXPECT_EQ(plainText.gci, plain.gci) << what << " (from memory)";
+  EXPECT_EQ(leanText.log, plainText.log) << what << " (from memory)";
+  EXPECT_EQ(leanText.photos, plain.photos) << what << " (from memory)";
+}
+
+struct DocumentCase {
+  const char* what;
+  const char* xml;
+};
+
+void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.what; }
+
+class TreeModeTest : public ::testing::TestWithParam<DocumentCase> {};
+
+TEST_P(TreeModeTest, GivesTheSameOutput) { expectSameOutcome(GetParam().xml, GetParam().what); }
+
+#define BLOCK(inner) "<R><Block>" inner "</Block></R>"
+
+INSTANTIATE_TEST_SUITE_P(
+    Documents, TreeModeTest,
+    ::testing::Values(
+        DocumentCase{"leading text in ControlPoints",
+                     BLOCK("<ControlPoints>lead<P><Name>a</Name></P></ControlPoints>")},
+        DocumentCase{"only a text in ControlPoints", BLOCK("<ControlPoints>just text</ControlPoints>")},
+        DocumentCase{"leading text and trailing text in ControlPoints",
+                     BLOCK("<ControlPoints>lead<P><Name>a</Name></P>tail</ControlPoints>")},
+        DocumentCase{"leading CDATA in ControlPoints",
+                     BLOCK("<ControlPoints><![CDATA[c]]>t<P><Name>a</Name></P></ControlPoints>")},
+        DocumentCase{"comment before the leading text",
+                     BLOCK("<ControlPoints><!-- c -->lead<?pi x?><P/></ControlPoints>")},
+        DocumentCase{"white space only around points", BLOCK("<ControlPoints>\n  <P/>\n  <P/>\n</ControlPoints>")},
+        DocumentCase{"character reference to an empty text", BLOCK("<ControlPoints>&#0;<P/></ControlPoints>")},
+        DocumentCase{"entity as the leading text", BLOCK("<ControlPoints>&amp;<P/></ControlPoints>")},
+        DocumentCase{"leading texts in every container",
+                     "<R>r<Block>b<Photogroups>ps<Photogroup>g<Name>N</Name><ImageDimensions>d<Width>10</Width>"
+                     "<Height>20</Height></ImageDimensions><Photo>p<Id>1</Id><ImagePath>x.jpg</ImagePath></Photo>"
+                     "</Photogroup></Photogroups><ControlPoints>cs<P>p<Name>a</Name><Position>q<x>1</x><y>2</y>"
+                     "<z>3</z></Position><Measurement>m<PhotoId>1</PhotoId><x>4</x><y>5</y></Measurement>"
+                     "</P></ControlPoints></Block></R>"},
+        DocumentCase{"interrupted texts", BLOCK("<ControlPoints><P><Name>ab<i/>cd</Name><CheckPoint>tr<!--x-->ue"
+                                                "</CheckPoint><Position><x>1<b/>2</x></Position></P></ControlPoints>")},
+        DocumentCase{"text after a child element only",
+                     BLOCK("<ControlPoints><P><Name><i/>late</Name></P></ControlPoints>")},
+        DocumentCase{"CDATA names and values",
+                     BLOCK("<ControlPoints><P><Name><![CDATA[<a&b>]]></Name><Position><x><![CDATA[1.5]]></x>"
+                           "</Position><CheckPoint><![CDATA[true]]></CheckPoint></P></ControlPoints>")},
+        DocumentCase{"CDATA before text", BLOCK("<ControlPoints><P><Name><![CDATA[one]]>two</Name></P></ControlPoints>")},
+        DocumentCase{"duplicate photo ids", "<R><Block><Photogroups><G><Photo><Id>1</Id><ImagePath>first.jpg</ImagePath>"
+                                            "</Photo><Photo><Id>1</Id><ImagePath>second.jpg</ImagePath></Photo></G>"
+                                            "</Photogroups><ControlPoints><P><Name>a</Name><Measurement><PhotoId>1"
+                                            "</PhotoId><x>1</x><y>1</y></Measurement></P></ControlPoints></Block></R>"},
+        DocumentCase{"unknown photo and text nodes as photogroups",
+                     "<R><Block><Photogroups>text<G/>more</Photogroups><ControlPoints><P><Measurement><PhotoId>9"
+                     "</PhotoId></Measurement></P></ControlPoints></Block></R>"},
+        DocumentCase{"photos and points", "<R><Block>" "<Photogroups><Photogroup><Name>G</Name><ImageDimensions>"
+                                          "<Width>100</Width><Height>80</Height></ImageDimensions><Photo><Id>1</Id>"
+                                          "<ImagePath>a/one.jpg</ImagePath></Photo></Photogroup></Photogroups>"
+                                          "<ControlPoints><P><Name>a</Name><Measurement><PhotoId>1</PhotoId><x>10</x>"
+                                          "<y>20</y></Measurement></P></ControlPoints></Block></R>"},
+        DocumentCase{"white space text kept around values",
+                     BLOCK("<ControlPoints><P><Name> spaced name </Name></P></ControlPoints>")},
+        DocumentCase{"mismatched tag", BLOCK("<ControlPoints><P></Q></ControlPoints>")},
+        DocumentCase{"unclosed root", "<R><Block><ControlPoints>lead"},
+        DocumentCase{"empty document", ""},
+        DocumentCase{"doctype and entities",
+                     "<!DOCTYPE R [<!ENTITY e \"x\">]><R><Block><ControlPoints>&e;<P/></ControlPoints></Block></R>"}));
+
+// Every encoding the parser detects, with and without a byte-order mark.
+TEST(TreeModeEncodingTest, GivesTheSameOutput) {
+  const QString text = QString::fromUtf8(
+      "<R><Block>" "<Photogroups><G><Photo><Id>1</Id><ImagePath>C:\\B\xC3\xBC\\M\xC3\xBChle.jpg</ImagePath>"
+      "</Photo></G></Photogroups><ControlPoints>f\xC3\xBChrend<P><Name>Stra\xC3\x9F" "e</Name><Measurement>"
+      "<PhotoId>1</PhotoId><x>1</x><y>2</y></Measurement></P></ControlPoints></Block></R>");
+  for (const char* codecName : {"UTF-8", "UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"}) {
+    QTextCodec* codec = QTextCodec::codecForName(codecName);
+    ASSERT_NE(codec, nullptr) << codecName;
+    for (bool mark : {false, true}) {
+      // The mark is encoded as a character so that every codec writes it the same way.
+      const QString source = mark ? QChar(0xFEFF) + text : text;
+      QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+      const QByteArray bytes = codec->fromUnicode(source.constData(), source.size(), &state);
+      expectSameOutcome(bytes, std::string(codecName) + (mark ? " with BOM" : ""));
+    }
+  }
+  expectSameOutcome("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + text.toLatin1(), "ISO-8859-1");
+}
+
+TEST(TreeModeExampleTest, GivesTheSameOutput) {
+  QFile file(QStringLiteral(BLOCK2GCI_SOURCE_DIR "/examples/block.xml"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  expectSameOutcome(file.readAll(), "examples/block.xml");
+}
+
+// Random documents built from the pieces that differ between the trees:
+// texts, CDATA, comments and elements in every position of every container,
+// and cut short now and then so that failures are compared as well.
+class RandomBlock {
+ public:
+  explicit RandomBlock(unsigned seed) : random_(seed) {}
+
+  std::string document() {
+    std::string out = "<R>" + filler() + "<Block>" + filler();
+    const int sections = pick(4);
+    for (int s = 0; s < sections; ++s) out += pick(2) ? photogroups() : controlPoints();
+    out += "</Block></R>";
+    if (pick(6) == 0) out.resize(static_cast<size_t>(pick(static_cast<int>(out.size()))));
+    return out;
+  }
+
+ private:
+  int pick(int n) { return n <= 0 ? 0 : std::uniform_int_distribution<int>(0, n - 1)(random_); }
+
+  std::string filler() {
+    static const char* const pieces[] = {"", "", "", "t", " ", "\n  ", "<![CDATA[c]]>", "<!--c-->", "<?p?>",
+                                         "x<!--c-->y", "&lt;", "<X/>", "<X>in</X>"};
+    return pieces[pick(sizeof pieces / sizeof *pieces)];
+  }
+
+  std::string value(const char* name, const char* text) {
+    return std::string("<") + name + ">" + filler() + text + filler() + "</" + name + ">" + filler();
+  }
+
+  std::string number() {
+    static const char* const numbers[] = {"0", "1", "2", "12.5", "-3", "1e3", "x", "", " 7 "};
+    return numbers[pick(sizeof numbers / sizeof *numbers)];
+  }
+
+  std::string photogroups() {
+    std::string out = "<Photogroups>" + filler();
+    for (int g = pick(3); g > 0; --g) {
+      out += "<Photogroup>" + filler() + value("Name", "G") + "<ImageDimensions>" + filler() +
+             value("Width", "640") + value("Height", "480") + "</ImageDimensions>" + filler();
+      for (int p = pick(4); p > 0; --p) {
+        out += "<Photo>" + filler() + value("Id", number().c_str()) + value("ImagePath", "d/IMG.jpg") +
+               "</Photo>" + filler();
+      }
+      out += "</Photogroup>" + filler();
+    }
+    return out + "</Photogroups>" + filler();
+  }
+
+  std::string controlPoints() {
+    std::string out = "<ControlPoints>" + filler();
+    for (int c = pick(4); c > 0; --c) {
+      out += "<ControlPoint>" + filler() + value("Name", pick(2) ? "GCP" : "") + "<Position>" + filler() +
+             value("x", number().c_str()) + value("y", number().c_str()) + value("z", number().c_str()) +
+             "</Position>" + value("CheckPoint", pick(2) ? "true" : "false");
+      for (int m = pick(4); m > 0; --m) {
+        out += "<Measurement>" + filler() + value("PhotoId", number().c_str()) + value("x", number().c_str()) +
+               value("y", number().c_str()) + "</Measurement>" + filler();
+      }
+      out += "</ControlPoint>" + filler();
+    }
+    return out + "</ControlPoints>" + filler();
+  }
+
+  std::mt19937 random_;
+};
+
+TEST(TreeModeRandomTest, GivesTheSameOutput) {
+  for (unsigned seed = 1; seed <= 300; ++seed) {
+    const std::string document = RandomBlock(seed).document();
+    expectSameOutcome(QByteArray::fromStdString(document), "seed " + std::to_string(seed) + ": " + document);
+  }
+}
+
+}  // namespace
