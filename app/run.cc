@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include "convert/convert.h"
+#include "convert/diagnostics.h"
 #include "gci/gci_writer.h"
 #include "reader/block_file.h"
 
@@ -63,8 +64,11 @@ int printToStdout(const char* text) {
 
 int convert(const QString& inputPath) {
   const LoadResult loaded = loadBlockFile(inputPath);
+  // Before the conversion, which gives unknown photo ids default entries.
+  warnAboutBlock();
   convertMeasurements();
   const WriteResult written = writeGciFile(inputPath);
+  if (written.status == WriteResult::Written) logWrittenSummary(countWritten(controlPoints));
   return loaded && written ? 0 : 1;
 }
 

@@ -2,9 +2,12 @@
 
 PhotoTable photoTable;
 std::vector<ControlPoint> controlPoints;
+std::vector<PhotoInfo> droppedPhotos;
 
 bool insertPhoto(const PhotoInfo& photo) {
-  return photoTable.emplace(photo.id, photo).second;
+  if (photoTable.emplace(photo.id, photo).second) return true;
+  droppedPhotos.push_back(photo);
+  return false;
 }
 
 PhotoInfo& findOrCreatePhoto(int id) {
@@ -19,4 +22,5 @@ void appendControlPoint(const ControlPoint& point) {
 void resetStores() {
   photoTable.clear();
   controlPoints.clear();
+  droppedPhotos.clear();
 }

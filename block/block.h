@@ -45,9 +45,13 @@ extern PhotoTable photoTable;
 // The control points in the order in which they were read.
 extern std::vector<ControlPoint> controlPoints;
 
+// The photos that insertPhoto dropped because their id was taken already,
+// in the order in which they came. Kept only to tell the user about them.
+extern std::vector<PhotoInfo> droppedPhotos;
+
 // Adds `photo` under `photo.id` unless that id is already present: the first
-// photo with a given id wins and later ones are dropped. Returns whether it
-// was added.
+// photo with a given id wins and later ones are dropped (and appended to
+// droppedPhotos). Returns whether it was added.
 bool insertPhoto(const PhotoInfo& photo);
 
 // Returns the entry for `id`; when there is none, a default PhotoInfo (id 0,
@@ -57,6 +61,6 @@ PhotoInfo& findOrCreatePhoto(int id);
 // Appends a copy of a finished point to `controlPoints`.
 void appendControlPoint(const ControlPoint& point);
 
-// Empties both stores, so that tests (and any caller that converts several
+// Empties the stores (droppedPhotos too), so that tests (and any caller that converts several
 // blocks in one process) start from nothing.
 void resetStores();

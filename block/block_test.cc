@@ -32,6 +32,21 @@ TEST_F(StoresTest, FirstPhotoWithAnIdWins) {
   EXPECT_EQ(kept.groupName, "A");
   EXPECT_EQ(kept.width, 600);
   EXPECT_EQ(kept.height, 400);
+
+  // The dropped photo is remembered whole, so that it can be reported.
+  ASSERT_EQ(droppedPhotos.size(), 1u);
+  EXPECT_EQ(droppedPhotos[0].imagePath, "b/second.jpg");
+  EXPECT_EQ(droppedPhotos[0].width, 100);
+}
+
+TEST_F(StoresTest, ResetEmptiesEveryStore) {
+  insertPhoto(photo(1, "a.jpg", "G", 1, 1));
+  insertPhoto(photo(1, "b.jpg", "G", 1, 1));
+  appendControlPoint(ControlPoint());
+  resetStores();
+  EXPECT_TRUE(photoTable.empty());
+  EXPECT_TRUE(controlPoints.empty());
+  EXPECT_TRUE(droppedPhotos.empty());
 }
 
 TEST_F(StoresTest, FindOrCreateLeavesADefaultEntryForAnUnknownId) {

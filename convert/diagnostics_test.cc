@@ -1,0 +1,176 @@
+#include "convert/diagnostics.h"
+
+#include "block/block.h"
+#include "convert/convert.h"
+#include "tests/support/log_capture.h"
+#include "tests/support/qt_print.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <vector>
+
+namespace {
+
+PhotoInfo photo(int id, const char* path, int width, int height) {
+  PhotoInfo p;
+  p.id = id;
+  p.imagePath = QString::fromUtf8(path);
+  p.width = width;
+  p.height = height;
+  return p;
+}
+
+ControlPoint point(const char* name, std::vector<ImageMeasurement> measurements = {}, int category = 1) {
+  ControlPoint p;
+  p.name = QString::fromUtf8(name);
+  p.category = category;
+  p.measurements = std::move(measurements);
+  return p;
+}
+
+ImageMeasurement on(int photoId, double x = 1, double y = 1) { return ImageMeasurement{photoId, x, y, QString()}; }
+
+class DiagnosticsTest : public ::testing::Test {
+ protected:
+  void SetUp() override { resetStores(); }
+  void TearDown() override { resetStores(); }
+
+  static QStringList warnings() {
+    LogCapture log;
+    warnAboutBlock();
+    return log.lines();
+  }
+};
+
+TEST_F(DiagnosticsTest, SoundBlockHasNoWarnings) {
+  insertPhoto(photo(1, "a/IMG_1.JPG", 400, 300));
+  appendControlPoint(point("GCP_01", {on(1, 0, 0), on(1, 400, 300), on(1, 200.5, 0.25)}));
+  appendControlPoint(point("GCP_02"));
+  EXPECT_EQ(warnings(), QStringList());
+}
+
+TEST_F(DiagnosticsTest, SharedIdIsReportedOnceWithEveryDroppedPath) {
+  insertPhoto(photo(5, "a/IMG_1.JPG", 10, 10));
+  insertPhoto(photo(2, "x.jpg", 10, 10));
+  insertPhoto(photo(5, "b/IMG_9.JPG", 10, 10));
+  insertPhoto(photo(2, "y \"q\".jpg", 10, 10));
+  insertPhoto(photo(5, "c\\IMG_3.JPG", 10, 10));
+  EXPECT_EQ(warnings(), (QStringList{
+                            R"(Warning: photo id 2 is shared: kept "x.jpg", dropped "y \"q\".jpg")",
+                            R"(Warning: photo id 5 is shared: kept "a/IMG_1.JPG", dropped "b/IMG_9.JPG", "c\\IMG_3.JPG")",
+                        }));
+}
+
+TEST_F(DiagnosticsTest, UnknownIdsAreCountedOncePerIdInOrderOfAppearance) {
+  insertPhoto(photo(1, "a.jpg", 10, 10));
+  appendControlPoint(point("A", {on(7), on(1), on(3), on(7)}));
+  appendControlPoint(point("B", {on(7), on(-2)}));
+  EXPECT_EQ(warnings(), (QStringList{
+                            "Warning: photo id 7 is named by 3 measurements but no photo has it",
+                            "Warning: photo id 3 is named by 1 measurement but no photo has it",
+                            "Warning: photo id -2 is named by 1 measurement but no photo has it",
+                        }));
+  // Looking does not create entries; the conversion still does.
+  EXPECT_EQ(photoTable.size(), 1u);
+}
+
+struct NameCase {
+  const char* name;
+  const char* warning;  // null: none
+};
+
+TEST_F(DiagnosticsTest, EmptyNamesAndNamesWithBlanks) {
+  const NameCase cases[] = {
+      {"GCP_01", nullptr},
+      {"GCP 1", R"(Warning: control point "GCP 1" has blanks in its name)"},
+      {"", "Warning: control point 3 has an empty name"},
+      {"tab\there", R"(Warning: control point "tab\there" has blanks in its name)"},
+      {" lead", R"(Warning: control point " lead" has blanks in its name)"},
+      {"line\nbreak", R"(Warning: control point "line\nbreak" has blanks in its name)"},
+      {"\xC3\xA9t\xC3\xA9", nullptr},
+      {"", "Warning: control point 8 has an empty name"},
+  };
+  QStringList expected;
+  for (const NameCase& c : cases) {
+    appendControlPoint(point(c.name));
+    if (c.warning) expected << QString::fromUtf8(c.warning);
+  }
+  EXPECT_EQ(warnings(), expected);
+}
+
+TEST_F(DiagnosticsTest, MeasurementsOutsideTheirImageAreCountedPerPoint) {
+  insertPhoto(photo(1, "a.jpg", 400, 300));
+  insertPhoto(photo(2, "nosize.jpg", 0, 0));
+  insertPhoto(photo(3, "noheight.jpg", 400, 0));
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  appendControlPoint(point("Edges", {on(1, 0, 0), on(1, 400, 300), on(1, 400, 0), on(1, 0, 300)}));
+  appendControlPoint(point("Out", {on(1, -0.5, 1), on(1, 1, 300.25), on(1, 400.001, 1), on(1, 1, -1), on(1, 5, 5)}));
+  appendControlPoint(point("NaN", {on(1, nan, 1), on(1, 1, nan)}));
+  appendControlPoint(point("Unknown size", {on(2, -5, -5), on(3, -5, -5)}));
+  appendControlPoint(point("", {on(1, 1000, 1000)}));
+  EXPECT_EQ(warnings(), (QStringList{
+                            R"(Warning: control point "Out" has 4 of 5 measurements outside their image)",
+                            R"(Warning: control point "NaN" has 2 of 2 measurements outside their image)",
+                            R"(Warning: control point "Unknown size" has blanks in its name)",
+                            "Warning: control point 5 has an empty name",
+                            "Warning: control point 5 has 1 of 1 measurements outside their image",
+                        }));
+}
+
+TEST_F(DiagnosticsTest, KindsComeInAFixedOrder) {
+  insertPhoto(photo(1, "a.jpg", 10, 10));
+  insertPhoto(photo(1, "b.jpg", 10, 10));
+  appendControlPoint(point("P 1", {on(1, 11, 1), on(9)}));
+  EXPECT_EQ(warnings(), (QStringList{
+                            R"(Warning: photo id 1 is shared: kept "a.jpg", dropped "b.jpg")",
+                            "Warning: photo id 9 is named by 1 measurement but no photo has it",
+                            R"(Warning: control point "P 1" has blanks in its name)",
+                            R"(Warning: control point "P 1" has 1 of 2 measurements outside their image)",
+                        }));
+}
+
+// The warnings read the stores only: the conversion gives the same result
+// after them as without them.
+TEST_F(DiagnosticsTest, LeavesTheStoresAsTheyWere) {
+  auto fill = [] {
+    resetStores();
+    insertPhoto(photo(1, "a.jpg", 10, 10));
+    insertPhoto(photo(1, "b.jpg", 20, 20));
+    appendControlPoint(point("P 1", {on(1, 11, 1), on(9, 3, 4)}, 2));
+  };
+  fill();
+  convertMeasurements();
+  const std::vector<ControlPoint> plain = controlPoints;
+  fill();
+  warnings();
+  convertMeasurements();
+  ASSERT_EQ(controlPoints.size(), plain.size());
+  for (size_t i = 0; i < plain[0].measurements.size(); ++i) {
+    EXPECT_EQ(controlPoints[0].measurements[i].x, plain[0].measurements[i].x);
+    EXPECT_EQ(controlPoints[0].measurements[i].y, plain[0].measurements[i].y);
+    EXPECT_EQ(controlPoints[0].measurements[i].imageName, plain[0].measurements[i].imageName);
+  }
+  EXPECT_EQ(photoTable.size(), 2u);
+}
+
+TEST(WrittenSummaryTest, CountsAndWording) {
+  struct Case {
+    std::vector<ControlPoint> points;
+    const char* line;
+  };
+  const Case cases[] = {
+      {{point("A", {on(1), on(2)}), point("B", {}, 2), point("C", {on(1)}, 2)},
+       "Written: 3 control points (2 check points), 3 measurements"},
+      {{point("A", {on(1)}, 2)}, "Written: 1 control point (1 check point), 1 measurement"},
+      {{point("A"), point("B")}, "Written: 2 control points (0 check points), 0 measurements"},
+  };
+  for (const Case& c : cases) {
+    const WrittenCounts counts = countWritten(c.points);
+    LogCapture log;
+    logWrittenSummary(counts);
+    EXPECT_EQ(log.lines(), QStringList{QString::fromUtf8(c.line)});
+  }
+}
+
+}  // namespace
