@@ -24,6 +24,9 @@ const char kHelp[] =
     "Usage: block2gci BLOCK.xml\n"
     "Converts the control points of a photogrammetric block XML file into a GCI\n"
     "file beside it: the same directory and name, with the suffix .gci.\n"
+    "Reads photogroups (image sizes), photos (ids, image paths) and control points\n"
+    "(position, check-point flag, pixel measurements); writes one line per point\n"
+    "and per measurement, in image-centred coordinates, with CR LF line ends.\n"
     "\n"
     "  -h, --help   print this help and exit\n"
     "  --version    print the version and exit\n"
@@ -31,7 +34,21 @@ const char kHelp[] =
     "Give a file named like an option as ./--help.\n"
     "\n"
     "Exit status: 0 when the file was converted or holds no control points,\n"
-    "1 when the input could not be loaded or the output could not be written.\n";
+    "1 when the input could not be loaded or the output could not be written.\n"
+    "Warnings never change the exit status or the GCI file.\n"
+    "\n"
+    "Log lines (standard error):\n"
+    "  filePath: \"PATH\"                 the block was read\n"
+    "  Warning: photo id N is shared: kept \"PATH\", dropped \"PATH\"[, ...]\n"
+    "  Warning: photo id N is named by K measurements but no photo has it\n"
+    "  Warning: control point N has an empty name\n"
+    "  Warning: control point \"NAME\" has blanks in its name\n"
+    "  Warning: control point \"NAME\" has K of M measurements outside their image\n"
+    "  Generate file:  \"PATH\"           the GCI file was written\n"
+    "  Written: N control points (C check points), M measurements\n"
+    "  Open failed / Reason: \"...\"      the input could not be loaded, and why\n"
+    "  Write failed: \"PATH\" \"REASON\"  the output could not be written\n"
+    "  Out of memory\n";
 
 QLoggingCategory::CategoryFilter rulesFilter = nullptr;
 

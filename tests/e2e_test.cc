@@ -230,6 +230,92 @@ INSTANTIATE_TEST_SUITE_P(e2e, Options,
                                                    true}),
                          RowLabel());
 
+// The help names the usage, the exit statuses and every log line.
+TEST_F(e2e, HelpListsUsageExitStatusAndLogLines) {
+  const Result r = run({"--help"}, dir());
+  EXPECT_TRUE(exited(r, 0));
+  const std::string out = r.out.toStdString();
+  for (const char* text : {"Usage: block2gci BLOCK.xml", "Exit status: 0", "1 when the input", "filePath:",
+                           "Warning: photo id N is shared", "but no photo has it", "has an empty name",
+                           "has blanks in its name", "outside their image", "Generate file:", "Written:",
+                           "Open failed", "Reason:", "Write failed:", "Out of memory"}) {
+    EXPECT_NE(out.find(text), std::string::npos) << text;
+  }
+  EXPECT_EQ(run({"--version"}).out.toStdString(), "block2gci 1.0.0\n");
+}
+
+// `cmake --install` puts the tool and its man page under the prefix; the
+// man page renders without a warning.
+TEST_F(e2e, InstallsTheToolAndAManPageThatRenders) {
+  const QString cmake = QStandardPaths::findExecutable("cmake");
+  if (cmake.isEmpty()) GTEST_SKIP() << "cmake is not on PATH";
+  const QString buildDir = QFileInfo(kExe).absolutePath();
+  const Result installed = run({"--install", buildDir, "--prefix", path("p")}, QString(), toolEnvironment(), cmake);
+  ASSERT_TRUE(exited(installed, 0));
+  EXPECT_TRUE(QFileInfo(path("p/bin/block2gci")).isExecutable());
+  const QString man = path("p/share/man/man1/block2gci.1");
+  ASSERT_TRUE(QFileInfo::exists(man));
+  EXPECT_TRUE(exited(run({"--version"}, QString(), toolEnvironment(), path("p/bin/block2gci")), 0));
+
+  const QString groff = QStandardPaths::findExecutable("groff");
+  if (groff.isEmpty()) GTEST_SKIP() << "groff is not installed";
+  const Result rendered = run({"-man", "-ww", "-Tutf8", "-z", man}, QString(), toolEnvironment(), groff);
+  EXPECT_TRUE(exited(rendered, 0));
+  EXPECT_EQ(rendered.err.toStdString(), "");
+}
+
+// --- Warnings ------------------------------------------------------------------
+
+struct WarningRow {
+  const char* label;
+  QByteArray nameXml;
+  QByteArray extraPhotos;   // after photo 1, in the same group
+  QByteArray measurement;   // replaces the sample's one measurement
+  std::string warning;
+  std::string gciName;
+  std::string gciMeasurement;  // the measurement line without CR LF
+};
+using Warnings = Table<WarningRow>;
+
+const QByteArray kSampleMeasurement = "<Measurement><PhotoId>1</PhotoId><x>0</x><y>0</y></Measurement>";
+
+// Each warning goes between "filePath:" and "Generate file:", and the GCI
+// bytes are those the same block gives without the warning's cause, apart
+// from the field that causes it.
+TEST_P(Warnings, IsLoggedAndLeavesTheOutputAlone) {
+  const WarningRow& row = GetParam();
+  QByteArray xml = sampleBlock(row.nameXml);
+  xml.replace("</Photo></Photogroup>", "</Photo>" + row.extraPhotos + "</Photogroup>");
+  if (!row.measurement.isEmpty()) xml.replace(kSampleMeasurement, row.measurement);
+  writeFile(path("block.xml"), xml);
+  const Result r = run({path("block.xml")});
+  EXPECT_TRUE(exited(r, 0));
+  Lines expected = convertedLines(path("block.xml"), path("block.gci"));
+  expected.insert(expected.begin() + 1, row.warning);
+  EXPECT_EQ(lines(r.err), expected);
+  EXPECT_EQ(readFile(path("block.gci")),
+            "1\r\n" + row.gciName + "         512.67890000 431.25000000       87.500 1\r\n1\r\n" +
+                row.gciMeasurement + "\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    e2e, Warnings,
+    testing::Values(
+        WarningRow{"SharedId", "GCP_01", "<Photo><Id>1</Id><ImagePath>b/IMG_9.JPG</ImagePath></Photo>", "",
+                   R"(Warning: photo id 1 is shared: kept "D:\\img\\IMG_0001.JPG", dropped "b/IMG_9.JPG")", "GCP_01",
+                   "IMG_0001        -199.50000000         149.50000000 1"},
+        WarningRow{"UnknownId", "GCP_01", "", "<Measurement><PhotoId>7</PhotoId><x>0</x><y>0</y></Measurement>",
+                   "Warning: photo id 7 is named by 1 measurement but no photo has it", "GCP_01",
+                   "           0.50000000          -0.50000000 1"},
+        WarningRow{"BlankInName", "GCP 01", "", "", R"(Warning: control point "GCP 01" has blanks in its name)",
+                   "GCP 01", "IMG_0001        -199.50000000         149.50000000 1"},
+        WarningRow{"EmptyName", "", "", "", "Warning: control point 1 has an empty name", "",
+                   "IMG_0001        -199.50000000         149.50000000 1"},
+        WarningRow{"OutsideImage", "GCP_01", "", "<Measurement><PhotoId>1</PhotoId><x>401</x><y>0</y></Measurement>",
+                   R"(Warning: control point "GCP_01" has 1 of 1 measurements outside their image)", "GCP_01",
+                   "IMG_0001         201.50000000         149.50000000 1"}),
+    RowLabel());
+
 // Output that cannot be written is a failure even for the usage line.
 TEST_F(e2e, FullStandardOutputFails) {
   for (const QStringList& args : {QStringList{}, QStringList{"--help"}}) {
