@@ -1,0 +1,58 @@
+// libFuzzer target: any bytes go through the load, the conversion and the
+// GCI formatting, in both tree modes, which must agree. Every 64th input is
+// also written to a scratch directory through the writer.
+
+#include "block/block.h"
+#include "convert/convert.h"
+#include "gci/gci_writer.h"
+#include "reader/block_file.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QString>
+#include <QtGlobal>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+
+namespace {
+
+void silent(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+QString scratchDir;
+
+QByteArray convertOnce(const char* data, std::size_t size, TreeMode mode) {
+  resetStores();
+  loadBlockText(data, size, mode);
+  convertMeasurements();
+  return formatGci(controlPoints);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  qInstallMessageHandler(silent);
+  scratchDir = QDir::tempPath() + QStringLiteral("/fuzz_block-") + QString::number(QCoreApplication::applicationPid());
+  QDir().mkpath(scratchDir);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static unsigned long runs = 0;
+  const char* bytes = reinterpret_cast<const char*>(data);
+  const QByteArray plain = convertOnce(bytes, size, TreeMode::Plain);
+  const QByteArray lean = convertOnce(bytes, size, TreeMode::Lean);
+  if (plain != lean) std::abort();  // the two tree modes must read the same block
+
+  if (++runs % 64 == 0 && !controlPoints.empty()) {
+    const QString input = scratchDir + QStringLiteral("/block.xml");
+    const WriteResult written = writeGciFile(input);
+    if (!written || QFile(written.outputPath).size() != lean.size()) std::abort();
+    QFile::remove(written.outputPath);
+  }
+  resetStores();
+  return 0;
+}
