@@ -1,0 +1,181 @@
+// Running out of memory: the executable runs under a series of address-space
+// limits just above what it needs to start. At every limit it either writes
+// the complete output or ends with status 1, a log line that says memory ran
+// out, and no output or temporary file.
+
+#include "tests/support/run_tool.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <iterator>
+#include <cstdlib>
+#include <dirent.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const std::string kExe = BLOCK2GCI_EXE;
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// A block whose parse needs some megabytes: photos and a tie-point section
+// the tool must parse but never keeps. Few control points, because under
+// AddressSanitizer a failing operator new ends the process instead of
+// throwing, and only the parser's large allocations can fail cleanly there.
+std::string block() {
+  std::ostringstream out;
+  out << "<?xml version=\"1.0\"?>\n<Root><Block><Photogroups><Photogroup><Name>G</Name>"
+         "<ImageDimensions><Width>6000</Width><Height>4000</Height></ImageDimensions>\n";
+  for (int id = 1; id <= 2000; ++id) {
+    out << "<Photo><Id>" << id << "</Id><ImagePath>C:/flight/IMG_" << id << ".JPG</ImagePath></Photo>\n";
+  }
+  out << "</Photogroup></Photogroups><ControlPoints>\n";
+  for (int p = 1; p <= 50; ++p) {
+    out << "<ControlPoint><Name>GCP" << p << "</Name><Position><x>" << p << ".5</x><y>2.25</y><z>3</z>"
+        << "</Position>";
+    for (int m = 1; m <= 10; ++m) {
+      out << "<Measurement><PhotoId>" << (p * m) % 2000 + 1 << "</PhotoId><x>" << m * 100 << "</x><y>" << m * 50
+          << "</y></Measurement>";
+    }
+    out << "</ControlPoint>\n";
+  }
+  out << "</ControlPoints><TiePoints>\n";
+  for (int t = 0; t < 60000; ++t) {
+    out << "<TiePoint><Position><x>" << t << "</x><y>1</y><z>2</z></Position><Measurement><PhotoId>" << t % 2000
+        << "</PhotoId><x>1</x><y>2</y></Measurement></TiePoint>\n";
+  }
+  out << "</TiePoints></Block></Root>\n";
+  return out.str();
+}
+
+std::vector<std::string> listDir(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(d)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class MemoryLimit : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/block2gci-memory-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (const std::string& name : listDir(dir_)) std::remove((dir_ + "/" + name).c_str());
+    rmdir(dir_.c_str());
+  }
+
+  ToolOptions options(const std::string& input) const {
+    ToolOptions o;
+    o.program = kExe;
+    o.args = {input};
+    o.workDir = dir_;
+    // Under AddressSanitizer a failed allocation must come back as null, as
+    // it does from the system allocator.
+    if (kAddressSanitizer) o.env.push_back({"ASAN_OPTIONS", "allocator_may_return_null=1:detect_leaks=0"});
+    return o;
+  }
+
+  // The address space the tool has taken once it is started and waiting to
+  // open its input (a FIFO nobody writes to).
+  unsigned long long startedSize() {
+    const std::string fifo = dir_ + "/waiting.xml";
+    if (mkfifo(fifo.c_str(), 0600) != 0) return 0;
+    const pid_t pid = startTool(options(fifo));
+    unsigned long long size = 0;
+    for (int i = 0; i < 200 && pid > 0; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      const unsigned long long now = virtualMemorySize(pid);
+      if (now != 0 && now == size) break;  // settled
+      size = now;
+    }
+    if (pid > 0) stopTool(pid);
+    std::remove(fifo.c_str());
+    return size;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(MemoryLimit, EachRunSucceedsCompletelyOrFailsCleanly) {
+  const std::string input = dir_ + "/block.xml";
+  {
+    std::ofstream out(input, std::ios::binary);
+    out << block();
+  }
+  const ToolRun free = runTool(options(input));
+  ASSERT_TRUE(free.exitedWith(0)) << free.describe();
+  const std::string expected = readFile(dir_ + "/block.gci");
+  ASSERT_FALSE(expected.empty());
+  std::remove((dir_ + "/block.gci").c_str());
+
+  const unsigned long long base = startedSize();
+  ASSERT_GT(base, 0u);
+  int failures = 0;
+  int successes = 0;
+  for (unsigned long long extraMb : {0ull, 1ull, 2ull, 4ull, 8ull, 16ull, 24ull, 32ull, 36ull, 40ull, 44ull, 48ull, 52ull, 56ull, 60ull,
+                                     64ull, 128ull, 256ull, 512ull}) {
+    SCOPED_TRACE("limit: start-up size + " + std::to_string(extraMb) + " MB");
+    ToolOptions limited = options(input);
+    limited.addressSpaceLimit = base + (extraMb << 20);
+    const ToolRun run = runTool(limited);
+    const std::vector<std::string> files = listDir(dir_);
+    if (run.exitedWith(0)) {
+      ++successes;
+      EXPECT_EQ(files, (std::vector<std::string>{"block.gci", "block.xml"}));
+      EXPECT_EQ(readFile(dir_ + "/block.gci"), expected) << "a successful run wrote an incomplete output";
+      std::remove((dir_ + "/block.gci").c_str());
+    } else {
+      ++failures;
+      ASSERT_TRUE(run.exitedWith(1)) << run.describe();
+      const std::vector<std::string> lines = run.errLines();
+      const bool saysSo =
+          std::find(lines.begin(), lines.end(), "Out of memory") != lines.end() ||
+          std::find(lines.begin(), lines.end(), "Reason: \"Could not allocate memory\"") != lines.end() ||
+          std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
+            return l.rfind("Write failed:", 0) == 0 && l.find("memory") != std::string::npos;
+          });
+      EXPECT_TRUE(saysSo) << run.describe();
+      EXPECT_EQ(files, std::vector<std::string>{"block.xml"}) << "a failed run left a file behind";
+    }
+  }
+  // The series must cover both sides, or it proved nothing.
+  EXPECT_GT(failures, 0);
+  EXPECT_GT(successes, 0);
+}
+
+}  // namespace
