@@ -123,10 +123,10 @@ def contenders_from(parser, args):
     parse_only = executable(args.parse_only or os.path.join(build, "bench", "bench_parse_only"), "parser-only program")
     result = [Contender(PARSE_ONLY, [parse_only], False)]
     result.append(Contender("block2gci", [executable(args.exe or os.path.join(build, "block2gci"), "tool")], True))
-    for spec in args.tool:
-        label, sep, path = spec.partition("=")
+    for entry in args.tool:
+        label, sep, path = entry.partition("=")
         if not sep or not label or not path:
-            parser.error(f"--tool wants LABEL=PATH, not {spec!r}")
+            parser.error(f"--tool wants LABEL=PATH, not {entry!r}")
         result.append(Contender(label, [executable(path, "tool")], True))
     result.append(Contender(ETREE, [sys.executable, os.path.join(HERE, "etree_convert.py")], False))
     labels = [c.label for c in result]
