@@ -4,11 +4,11 @@
 // leaves either a complete output or none at all (never a temporary file).
 
 #include "tests/support/run_tool.h"
+#include "tests/support/scratch_files.h"
 
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <QDir>
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
@@ -33,12 +33,6 @@ const std::string kExampleGci = BLOCK2GCI_SOURCE_DIR "/examples/block.gci";
 
 using Lines = std::vector<std::string>;
 
-std::string readFile(const std::string& path) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) return std::string();
-  return file.readAll().toStdString();
-}
-
 bool writeFile(const std::string& path, const std::string& bytes) {
   QFile file(QString::fromStdString(path));
   return file.open(QIODevice::WriteOnly) && file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
@@ -48,16 +42,6 @@ bool writeFile(const std::string& path, const std::string& bytes) {
 bool exists(const std::string& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
-}
-
-// Every entry of `dir`, hidden ones included, sorted by name.
-Lines listDir(const std::string& dir) {
-  Lines names;
-  const QDir::Filters all = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
-  for (const QString& name : QDir(QString::fromStdString(dir)).entryList(all, QDir::Name)) {
-    names.push_back(name.toStdString());
-  }
-  return names;
 }
 
 bool hasLine(const ToolRun& run, const std::string& line) {

@@ -4,6 +4,7 @@
 // out, and no output or temporary file.
 
 #include "tests/support/run_tool.h"
+#include "tests/support/scratch_files.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <iterator>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -67,24 +66,6 @@ std::string block() {
   }
   out << "</TiePoints></Block></Root>\n";
   return out.str();
-}
-
-std::vector<std::string> listDir(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* entry = readdir(d)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 class MemoryLimit : public ::testing::Test {
