@@ -1,6 +1,7 @@
 #include "reader/block_file.h"
 
 #include "reader/control_points.h"
+#include "reader/document_text.h"
 #include "reader/element_value.h"
 #include "reader/parser_arena.h"
 #include "reader/photogroups.h"
@@ -10,11 +11,20 @@
 #include <QFileInfo>
 #include <QTextCodec>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <optional>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#define BLOCK2GCI_HAVE_POSIX_FILES 1
+#endif
 
 namespace {
 
@@ -107,9 +117,58 @@ QByteArray parserText(const QByteArray& raw, pugi::xml_encoding encoding) {
 
 namespace {
 
+// How much of a document's start decides whether the parser reads UTF-8.
+constexpr std::size_t kHeadSize = 4096;
+
 unsigned int parseOptions(TreeMode mode) {
   return mode == TreeMode::Lean ? pugi::parse_default | pugi::parse_embed_pcdata : pugi::parse_default;
 }
+
+#ifdef BLOCK2GCI_HAVE_POSIX_FILES
+// Reads exactly `size` bytes at `offset`; false on an error or an early end.
+bool readFully(int descriptor, char* into, std::size_t size, off_t offset) {
+  while (size > 0) {
+    const ssize_t got = pread(descriptor, into, size, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    into += got;
+    size -= static_cast<std::size_t>(got);
+    offset += got;
+  }
+  return true;
+}
+
+// The whole of the regular file at `nativePath` in the parser's memory,
+// followed by a zero byte, as the parser's own file loading would read it,
+// when the parser surely reads it as UTF-8. Null otherwise, and on any
+// failure: the parser's loading then runs instead and reports it.
+char* readUtf8File(const QByteArray& nativePath, std::size_t& size) {
+  const int descriptor = open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) return nullptr;
+  char* text = nullptr;
+  struct stat status;
+  if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+      static_cast<std::uintmax_t>(status.st_size) < SIZE_MAX) {
+    size = static_cast<std::size_t>(status.st_size);
+    char head[kHeadSize];
+    const std::size_t headSize = std::min(size, sizeof head);
+    if (readFully(descriptor, head, headSize, 0) && surelyUtf8(head, headSize, size)) {
+      text = static_cast<char*>(pugi::get_memory_allocation_function()(size + 1));
+      if (text) {
+        std::memcpy(text, head, headSize);
+        if (readFully(descriptor, text + headSize, size - headSize, static_cast<off_t>(headSize))) {
+          text[size] = '\0';
+        } else {
+          pugi::get_memory_deallocation_function()(text);
+          text = nullptr;
+        }
+      }
+    }
+  }
+  close(descriptor);
+  return text;
+}
+#endif
 
 // Hands the children of every `Photogroups` and `ControlPoints` element of
 // the root's first `Block` to their readers.
@@ -153,6 +212,16 @@ LoadResult loadBlockFile(const QString& inputPath, TreeMode mode) {
   const LoadResult result = parseAndWalk(
       mode,
       [&](pugi::xml_document& document) {
+#ifdef BLOCK2GCI_HAVE_POSIX_FILES
+        std::size_t size = 0;
+        if (char* const text = mode == TreeMode::Lean ? readUtf8File(nativePath, size) : nullptr) {
+          blankUnreadContent(text, size);
+          // The zero byte is part of the document, as in the parser's own
+          // file loading.
+          return document.load_buffer_inplace_own(text, size + 1, parseOptions(mode), pugi::encoding_utf8);
+        }
+        errno = 0;  // what the attempt left says nothing about the load below
+#endif
         return document.load_file(nativePath.constData(), parseOptions(mode), pugi::encoding_auto);
       },
       [&]() -> std::optional<QByteArray> {
@@ -170,6 +239,16 @@ LoadResult loadBlockText(const char* data, std::size_t size, TreeMode mode) {
   return parseAndWalk(
       mode,
       [&](pugi::xml_document& document) {
+        if (mode == TreeMode::Lean && surelyUtf8(data, std::min(size, kHeadSize), size) && size < SIZE_MAX) {
+          if (char* const text = static_cast<char*>(pugi::get_memory_allocation_function()(size + 1))) {
+            std::memcpy(text, data, size);
+            text[size] = '\0';
+            blankUnreadContent(text, size);
+            // A copy the parser makes of a buffer it may not change ends
+            // in a zero byte too.
+            return document.load_buffer_inplace_own(text, size + 1, parseOptions(mode), pugi::encoding_utf8);
+          }
+        }
         return document.load_buffer(data, size, parseOptions(mode), pugi::encoding_auto);
       },
       [&]() -> std::optional<QByteArray> {
