@@ -1,6 +1,7 @@
 // libFuzzer target: any bytes go through the load, the conversion and the
-// GCI formatting, in both tree modes, which must agree. Every 64th input is
-// also written to a scratch directory through the writer.
+// GCI formatting, in both tree modes, which must agree on the output and
+// on why a load failed. Every 64th input is also written to a scratch
+// directory through the writer.
 
 #include "block/block.h"
 #include "convert/convert.h"
@@ -24,11 +25,12 @@ void silent(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 QString scratchDir;
 
+// The GCI text, after the reason the load failed when it did.
 QByteArray convertOnce(const char* data, std::size_t size, TreeMode mode) {
   resetStores();
-  loadBlockText(data, size, mode);
+  const LoadResult loaded = loadBlockText(data, size, mode);
   convertMeasurements();
-  return formatGci(controlPoints);
+  return loaded.reason.toUtf8() + '\n' + formatGci(controlPoints);
 }
 
 }  // namespace
@@ -50,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (++runs % 64 == 0 && !controlPoints.empty()) {
     const QString input = scratchDir + QStringLiteral("/block.xml");
     const WriteResult written = writeGciFile(input);
-    if (!written || QFile(written.outputPath).size() != lean.size()) std::abort();
+    if (!written || QFile(written.outputPath).size() != formatGci(controlPoints).size()) std::abort();
     QFile::remove(written.outputPath);
   }
   resetStores();
