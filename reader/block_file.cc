@@ -171,7 +171,8 @@ char* readUtf8File(const QByteArray& nativePath, std::size_t& size) {
 #endif
 
 // Hands the children of every `Photogroups` and `ControlPoints` element of
-// the root's first `Block` to their readers.
+// the root's first `Block` to their readers. blankUnreadContent spares
+// exactly these two sections; a section read here must be spared there too.
 void walkBlock(const pugi::xml_document& document) {
   const pugi::xml_node block = document.first_child().child("Block");
   for (pugi::xml_node child = block.first_child(); child; child = child.next_sibling()) {
