@@ -310,6 +310,7 @@ std::size_t blankUnreadContent(char* text, std::size_t size) {
           const std::size_t length = static_cast<std::size_t>(completeContent(content, end) - content);
           std::memset(content, 'x', length);
           blanked += length;
+          next = content + length;  // the run holds no markup to walk through again
         }
       }
     }
