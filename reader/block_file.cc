@@ -170,6 +170,15 @@ char* readUtf8File(const QByteArray& nativePath, std::size_t& size) {
 }
 #endif
 
+// Blanks the unread content of the `size` bytes of UTF-8 at `text` (with a
+// zero byte after them, all in the parser's memory) and parses them in
+// place. The zero byte is part of the document, as in the parser's own file
+// loading and in the copy it makes of a buffer it may not change.
+pugi::xml_parse_result parseBlanked(pugi::xml_document& document, char* text, std::size_t size, TreeMode mode) {
+  blankUnreadContent(text, size);
+  return document.load_buffer_inplace_own(text, size + 1, parseOptions(mode), pugi::encoding_utf8);
+}
+
 // Hands the children of every `Photogroups` and `ControlPoints` element of
 // the root's first `Block` to their readers. blankUnreadContent spares
 // exactly these two sections; a section read here must be spared there too.
@@ -216,10 +225,7 @@ LoadResult loadBlockFile(const QString& inputPath, TreeMode mode) {
 #ifdef BLOCK2GCI_HAVE_POSIX_FILES
         std::size_t size = 0;
         if (char* const text = mode == TreeMode::Lean ? readUtf8File(nativePath, size) : nullptr) {
-          blankUnreadContent(text, size);
-          // The zero byte is part of the document, as in the parser's own
-          // file loading.
-          return document.load_buffer_inplace_own(text, size + 1, parseOptions(mode), pugi::encoding_utf8);
+          return parseBlanked(document, text, size, mode);
         }
         errno = 0;  // what the attempt left says nothing about the load below
 #endif
@@ -244,10 +250,7 @@ LoadResult loadBlockText(const char* data, std::size_t size, TreeMode mode) {
           if (char* const text = static_cast<char*>(pugi::get_memory_allocation_function()(size + 1))) {
             std::memcpy(text, data, size);
             text[size] = '\0';
-            blankUnreadContent(text, size);
-            // A copy the parser makes of a buffer it may not change ends
-            // in a zero byte too.
-            return document.load_buffer_inplace_own(text, size + 1, parseOptions(mode), pugi::encoding_utf8);
+            return parseBlanked(document, text, size, mode);
           }
         }
         return document.load_buffer(data, size, parseOptions(mode), pugi::encoding_auto);
