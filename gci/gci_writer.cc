@@ -4,59 +4,35 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <cstdarg>
-#include <cstdio>
-#if !defined(_WIN32)
-#include <locale.h>
-#endif
+#include <charconv>
+#include <limits>
+#include <system_error>
 
 namespace {
 
-// Makes printf-style formatting use the classic "C" conventions on this
-// thread while it lives. The application object takes the locale from the
-// environment on POSIX systems, where a German locale would otherwise print
-// 512,5; the Windows runtime keeps the classic locale unless told otherwise.
-class ClassicNumbers {
- public:
-#if defined(_WIN32)
-  ClassicNumbers() = default;
-#else
-  ClassicNumbers() : previous_(uselocale(classic())) {}
-  ~ClassicNumbers() { uselocale(previous_); }
-
- private:
-  static locale_t classic() {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return c;
-  }
-  locale_t previous_;
-#endif
-  ClassicNumbers(const ClassicNumbers&) = delete;
-  ClassicNumbers& operator=(const ClassicNumbers&) = delete;
-};
-
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
-#endif
-void appendFormatted(QByteArray& out, const char* format, ...) {
-  char buffer[256];
-  va_list args;
-  va_start(args, format);
-  va_list again;
-  va_copy(again, args);
-  const int length = std::vsnprintf(buffer, sizeof buffer, format, args);
-  va_end(args);
-  if (length >= 0 && static_cast<size_t>(length) < sizeof buffer) {
-    out.append(buffer, length);
-  } else if (length > 0) {
-    // Wide values (a coordinate of 1e300 has some 300 digits) are never cut.
-    const int start = out.size();
-    out.resize(start + length + 1);
-    std::vsnprintf(out.data() + start, static_cast<size_t>(length) + 1, format, again);
-    out.resize(start + length);
-  }
-  va_end(again);
+// Appends `value` right-aligned in at least `width` characters with exactly
+// `precision` decimals, as printf's "%*.*f" prints it in the "C" locale. The
+// conversion takes no locale at all, so neither the environment nor a
+// setlocale() anywhere in the process can turn the point into a comma, and
+// the bytes are the same with every C runtime. Wide values are never cut: a
+// coordinate of 1e300 keeps all its digits.
+void appendFixed(QByteArray& out, double value, int width, int precision) {
+  // The widest result: a sign, 309 integer digits, the point, the decimals.
+  char buffer[1 + std::numeric_limits<double>::max_exponent10 + 1 + 1 + 16];
+  const std::to_chars_result result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+  const int length = result.ec == std::errc() ? static_cast<int>(result.ptr - buffer) : 0;
+  if (length < width) out.append(width - length, ' ');
+  out.append(buffer, length);
 }
+
+void appendInteger(QByteArray& out, int value) {
+  char buffer[16];
+  const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, static_cast<int>(result.ptr - buffer));
+}
+
+const char kLineEnd[] = "\r\n";
 
 // A text field: local 8-bit bytes, with line breaks turned into blanks.
 QByteArray textField(QString text) {
@@ -88,16 +64,31 @@ QString gciOutputPath(const QString& inputPath) {
 }
 
 QByteArray formatGci(const std::vector<ControlPoint>& points) {
-  const ClassicNumbers classic;
+  // The line formats are "%d", "%s %20.8f %12.8f %12.3f %d" per point, "%d"
+  // for its count and "%s %20.8f %20.8f %d" per measurement.
   QByteArray out;
-  appendFormatted(out, "%d\r\n", static_cast<int>(points.size()));
+  appendInteger(out, static_cast<int>(points.size()));
+  out.append(kLineEnd);
   for (const ControlPoint& point : points) {
-    appendFormatted(out, "%s %20.8lf %12.8lf %12.3lf %d\r\n", textField(point.name).constData(), point.x, point.y,
-                    point.z, point.category);
-    appendFormatted(out, "%d\r\n", point.measurementCount);
+    out.append(textField(point.name)).append(' ');
+    appendFixed(out, point.x, 20, 8);
+    out.append(' ');
+    appendFixed(out, point.y, 12, 8);
+    out.append(' ');
+    appendFixed(out, point.z, 12, 3);
+    out.append(' ');
+    appendInteger(out, point.category);
+    out.append(kLineEnd);
+    appendInteger(out, point.measurementCount);
+    out.append(kLineEnd);
     for (const ImageMeasurement& m : point.measurements) {
-      appendFormatted(out, "%s %20.8lf %20.8lf %d\r\n", textField(m.imageName).constData(), m.x, m.y,
-                      point.category);
+      out.append(textField(m.imageName)).append(' ');
+      appendFixed(out, m.x, 20, 8);
+      out.append(' ');
+      appendFixed(out, m.y, 20, 8);
+      out.append(' ');
+      appendInteger(out, point.category);
+      out.append(kLineEnd);
     }
   }
   return out;

@@ -9,7 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -99,24 +104,72 @@ TEST(FormatGciTest, TextsAreWrittenUnchangedOtherwise) {
   EXPECT_TRUE(text.contains("\r\na \"b\"\t\\c \xC3\xA9 ")) << text.toStdString();
 }
 
-TEST(FormatGciTest, NumbersKeepTheDecimalPointInAnyLocale) {
-  const char* previous = std::setlocale(LC_ALL, nullptr);
-  const std::string saved = previous ? previous : "C";
-  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
-  char probe[16];
-  std::snprintf(probe, sizeof probe, "%.1f", 0.5);
-  const QByteArray text = formatGci({point("P", 512.5, 1234567.25, -0.5, 1, {measurement("m", 0.5, -0.5)})});
-  std::setlocale(LC_ALL, saved.c_str());
+// Switches the whole process to a German locale, whose decimal separator is
+// a comma, for as long as it lives; `active()` is false where none exists.
+class GermanLocale {
+ public:
+  GermanLocale() {
+    const char* previous = std::setlocale(LC_ALL, nullptr);
+    saved_ = previous ? previous : "C";
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "German_Germany.1252", "German"}) {
+      if (std::setlocale(LC_ALL, name)) {
+        active_ = true;
+        break;
+      }
+    }
+  }
+  ~GermanLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
+  bool active() const { return active_; }
 
+ private:
+  std::string saved_;
+  bool active_ = false;
+};
+
+TEST(FormatGciTest, NumbersKeepTheDecimalPointInAnyLocale) {
+  QByteArray text;
+  char probe[16];
+  {
+    const GermanLocale german;
+    if (!german.active()) GTEST_SKIP() << "no German locale is installed";
+    std::snprintf(probe, sizeof probe, "%.1f", 0.5);
+    text = formatGci({point("P", 512.5, 1234567.25, -0.5, 1, {measurement("m", 0.5, -0.5)})});
+  }
   EXPECT_STREQ(probe, "0,5");  // the locale really does use a comma
   EXPECT_EQ(text.toStdString(),
             "1\r\nP         512.50000000 1234567.25000000       -0.500 1\r\n1\r\n"
             "m           0.50000000          -0.50000000 1\r\n");
 }
 
+// The numbers are exactly what printf's "%20.8f", "%12.8f" and "%12.3f" give
+// in the "C" locale: the same rounding (ties to even on the exact binary
+// value), the same padding, the same signs of zero.
+TEST(FormatGciTest, NumbersAreThoseOfPrintfFormats) {
+  std::vector<double> values = {0.0, -0.0, 0.5, -0.5, 0.125, 0.375, 2.5e-9, -5e-9, 1.0 / 3, 2.0 / 3,
+                                412410.5, 5499999.999999995, 0.0004999, 0.0005, 0.0015, 0.0025, 1e15 + 0.3,
+                                123456789012.345678, 9.999999995, 99999999999.9999999, 4.35, 2.675, 1e-320,
+                                std::numeric_limits<double>::max(), -std::numeric_limits<double>::denorm_min(),
+                                std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
+                                std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN()};
+  std::mt19937_64 random(20261209);
+  std::uniform_real_distribution<double> digits(-7, 12);
+  for (int i = 0; i < 3000; ++i) {
+    const double magnitude = std::pow(10.0, digits(random));
+    values.push_back((random() & 1 ? -1 : 1) * magnitude * std::generate_canonical<double, 53>(random));
+  }
+  for (const double v : values) {
+    char line[1200];
+    std::snprintf(line, sizeof line, "%s %20.8f %12.8f %12.3f %d\r\n", "p", v, -v, v, 1);
+    char count[16];
+    std::snprintf(count, sizeof count, "%d\r\n", 0);
+    const std::string expected = std::string("1\r\n") + line + count;
+    ASSERT_EQ(formatGci({point("p", v, -v, v, 1)}).toStdString(), expected) << v;
+  }
+}
+
 struct PathCase {
   const char* input;
-  const char* output;
+  const char* output;  // with '|' where the tool puts the platform's separator
 };
 
 void PrintTo(const PathCase& c, std::ostream* os) { *os << c.input; }
@@ -124,20 +177,32 @@ void PrintTo(const PathCase& c, std::ostream* os) { *os << c.input; }
 class OutputPathTest : public ::testing::TestWithParam<PathCase> {};
 
 TEST_P(OutputPathTest, LiesBesideTheInput) {
-  EXPECT_EQ(gciOutputPath(QString::fromUtf8(GetParam().input)), QString::fromUtf8(GetParam().output));
+#if defined(Q_OS_WIN)
+  const QString separator = QStringLiteral("\\");
+#else
+  const QString separator = QStringLiteral("/");
+#endif
+  const QString expected = QString::fromUtf8(GetParam().output).replace(QLatin1Char('|'), separator);
+  EXPECT_EQ(gciOutputPath(QString::fromUtf8(GetParam().input)), expected);
 }
 
 const PathCase kPathCases[] = {
-    {"block.xml", "./block.gci"},
-    {"dir/block.final.xml", "dir/block.final.gci"},
-    {"/data/survey/block.xml", "/data/survey/block.gci"},
-    {"noext", "./noext.gci"},
-    {"dir.d/file", "dir.d/file.gci"},
-    {"./--help", "./--help.gci"},
-    {"../up/b.XML", "../up/b.gci"},
-#if !defined(Q_OS_WIN)
+    {"block.xml", ".|block.gci"},
+    {"dir/block.final.xml", "dir|block.final.gci"},
+    {"/data/survey/block.xml", "/data/survey|block.gci"},
+    {"noext", ".|noext.gci"},
+    {"dir.d/file", "dir.d|file.gci"},
+    {"./--help", ".|--help.gci"},
+    {"../up/b.XML", "../up|b.gci"},
+#if defined(Q_OS_WIN)
+    // The directory part comes back with forward slashes; only the join is a backslash.
+    {"D:\\survey\\block.xml", "D:/survey|block.gci"},
+    {"Z:\\a.b\\block", "Z:/a.b|block.gci"},
+    {"sub\\block.xml", "sub|block.gci"},
+    {"\\\\server\\share\\block.xml", "//server/share|block.gci"},
+#else
     // A backslash is an ordinary character here, so the output still lies beside the input.
-    {"D:\\survey\\block.xml", "./D:\\survey\\block.gci"},
+    {"D:\\survey\\block.xml", ".|D:\\survey\\block.gci"},
 #endif
 };
 
