@@ -5,9 +5,11 @@
 #include "gci/gci_writer.h"
 #include "reader/block_file.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QLoggingCategory>
 #include <QString>
+#include <QStringList>
 
 #include <cerrno>
 #include <cstdio>
@@ -79,6 +81,19 @@ int printToStdout(const char* text) {
   return 0;
 }
 
+// The block file's path as the user typed it. On Windows it comes from the
+// wide command line, so that a name outside the ANSI code page (a folder in
+// Greek on a German system) arrives intact; the 8-bit argv there has already
+// lost such characters. Elsewhere the argument is decoded from the local
+// 8-bit encoding.
+QString inputPathArgument(char** argv) {
+#if defined(Q_OS_WIN)
+  const QStringList arguments = QCoreApplication::arguments();
+  if (arguments.size() >= 2) return arguments.at(1);
+#endif
+  return QString::fromLocal8Bit(argv[1]);
+}
+
 int convert(const QString& inputPath) {
   const LoadResult loaded = loadBlockFile(inputPath);
   // Before the conversion, which gives unknown photo ids default entries.
@@ -104,7 +119,7 @@ int runCommandLine(int argc, char** argv) {
     const char* argument = argv[1];
     if (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0) return printToStdout(kHelp);
     if (std::strcmp(argument, "--version") == 0) return printToStdout("block2gci " BLOCK2GCI_VERSION "\n");
-    return convert(QString::fromLocal8Bit(argument));
+    return convert(inputPathArgument(argv));
   } catch (const std::bad_alloc&) {
     qDebug() << "Out of memory";
     return 1;

@@ -7,6 +7,7 @@
 #include "reader/photogroups.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextCodec>
@@ -18,13 +19,8 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <string>
 
-#if defined(__unix__) || defined(__APPLE__)
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#define BLOCK2GCI_HAVE_POSIX_FILES 1
-#endif
 
 namespace {
 
@@ -124,51 +120,59 @@ unsigned int parseOptions(TreeMode mode) {
   return mode == TreeMode::Lean ? pugi::parse_default | pugi::parse_embed_pcdata : pugi::parse_default;
 }
 
-#ifdef BLOCK2GCI_HAVE_POSIX_FILES
-// Reads exactly `size` bytes at `offset`; false on an error or an early end.
-bool readFully(int descriptor, char* into, std::size_t size, off_t offset) {
+// Reads exactly `size` bytes from the current position; false on an error
+// or an early end.
+bool readFully(QFile& file, char* into, std::size_t size) {
   while (size > 0) {
-    const ssize_t got = pread(descriptor, into, size, offset);
-    if (got < 0 && errno == EINTR) continue;
+    const qint64 chunk = static_cast<qint64>(std::min<std::size_t>(size, std::size_t(1) << 30));
+    const qint64 got = file.read(into, chunk);
     if (got <= 0) return false;
     into += got;
     size -= static_cast<std::size_t>(got);
-    offset += got;
   }
   return true;
 }
 
-// The whole of the regular file at `nativePath` in the parser's memory,
+// The whole of the regular file at `inputPath` in the parser's memory,
 // followed by a zero byte, as the parser's own file loading would read it,
 // when the parser surely reads it as UTF-8. Null otherwise, and on any
 // failure: the parser's loading then runs instead and reports it.
-char* readUtf8File(const QByteArray& nativePath, std::size_t& size) {
-  const int descriptor = open(nativePath.constData(), O_RDONLY | O_CLOEXEC);
-  if (descriptor < 0) return nullptr;
-  char* text = nullptr;
-  struct stat status;
-  if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
-      static_cast<std::uintmax_t>(status.st_size) < SIZE_MAX) {
-    size = static_cast<std::size_t>(status.st_size);
-    char head[kHeadSize];
-    const std::size_t headSize = std::min(size, sizeof head);
-    if (readFully(descriptor, head, headSize, 0) && surelyUtf8(head, headSize, size)) {
-      text = static_cast<char*>(pugi::get_memory_allocation_function()(size + 1));
-      if (text) {
-        std::memcpy(text, head, headSize);
-        if (readFully(descriptor, text + headSize, size - headSize, static_cast<off_t>(headSize))) {
-          text[size] = '\0';
-        } else {
-          pugi::get_memory_deallocation_function()(text);
-          text = nullptr;
-        }
-      }
-    }
+char* readUtf8File(const QString& inputPath, std::size_t& size) {
+  QFile file(inputPath);
+  // Unbuffered: the bytes go straight from the system into the parser's
+  // memory, without a copy through QFile's buffer.
+  if (!QFileInfo(inputPath).isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
+      file.isSequential()) {
+    return nullptr;
   }
-  close(descriptor);
+  const qint64 fileSize = file.size();
+  if (fileSize <= 0 || static_cast<std::uintmax_t>(fileSize) >= SIZE_MAX) return nullptr;
+  size = static_cast<std::size_t>(fileSize);
+  char head[kHeadSize];
+  const std::size_t headSize = std::min(size, sizeof head);
+  if (!readFully(file, head, headSize) || !surelyUtf8(head, headSize, size)) return nullptr;
+  char* const text = static_cast<char*>(pugi::get_memory_allocation_function()(size + 1));
+  if (!text) return nullptr;
+  std::memcpy(text, head, headSize);
+  if (!readFully(file, text + headSize, size - headSize)) {
+    pugi::get_memory_deallocation_function()(text);
+    return nullptr;
+  }
+  text[size] = '\0';
   return text;
 }
+
+// Loads the file with the parser's own reading. The name is handed over as
+// the system spells it: UTF-16 on Windows, where an 8-bit name cannot hold
+// every character, the local 8-bit encoding elsewhere.
+pugi::xml_parse_result loadFile(pugi::xml_document& document, const QString& inputPath, unsigned int options) {
+#if defined(Q_OS_WIN)
+  const std::wstring name = QDir::toNativeSeparators(inputPath).toStdWString();
+  return document.load_file(name.c_str(), options, pugi::encoding_auto);
+#else
+  return document.load_file(QFile::encodeName(inputPath).constData(), options, pugi::encoding_auto);
 #endif
+}
 
 // Blanks the unread content of the `size` bytes of UTF-8 at `text` (with a
 // zero byte after them, all in the parser's memory) and parses them in
@@ -218,18 +222,15 @@ LoadResult parseAndWalk(TreeMode mode, const std::function<pugi::xml_parse_resul
 LoadResult loadBlockFile(const QString& inputPath, TreeMode mode) {
   if (QFileInfo(inputPath).isDir()) return failed(systemReason(EISDIR));
 
-  const QByteArray nativePath = QFile::encodeName(inputPath);
   const LoadResult result = parseAndWalk(
       mode,
       [&](pugi::xml_document& document) {
-#ifdef BLOCK2GCI_HAVE_POSIX_FILES
         std::size_t size = 0;
-        if (char* const text = mode == TreeMode::Lean ? readUtf8File(nativePath, size) : nullptr) {
+        if (char* const text = mode == TreeMode::Lean ? readUtf8File(inputPath, size) : nullptr) {
           return parseBlanked(document, text, size, mode);
         }
         errno = 0;  // what the attempt left says nothing about the load below
-#endif
-        return document.load_file(nativePath.constData(), parseOptions(mode), pugi::encoding_auto);
+        return loadFile(document, inputPath, parseOptions(mode));
       },
       [&]() -> std::optional<QByteArray> {
         // Reading the file again costs nothing on the success path and gives
