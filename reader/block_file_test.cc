@@ -3,6 +3,7 @@
 #include "block/block.h"
 #include "tests/support/log_capture.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTextCodec>
@@ -54,7 +55,12 @@ TEST_F(BlockFileTest, ReadsBothStoresAndLogsThePath) {
 }
 
 TEST_F(BlockFileTest, LogQuotesBackslashesAndQuotesInThePath) {
+#if defined(Q_OS_WIN)
+  // No file name can hold a quote there; backslashes come in as separators.
+  const QString path = QDir::toNativeSeparators(write(kBlock, "weird.xml"));
+#else
   const QString path = write(kBlock, "we\"ird\\name.xml");
+#endif
   LogCapture log;
   EXPECT_TRUE(loadBlockFile(path));
   QString quoted = path;
