@@ -1,3 +1,11 @@
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackage.cmake)
+  set(CPACK_PACKAGE_NAME block2gci)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  include(CPack)
+  return()
+endif()
+
 # Debian package: cpack -G DEB in the build directory. The runtime
 # dependencies are found by dpkg-shlibdeps from the installed binary.
 set(CPACK_PACKAGE_NAME block2gci)

@@ -1,0 +1,63 @@
+# The Windows zip: block2gci.exe with the DLLs it needs beside it, a README
+# in text form and the licence notices of the bundled parts. Stripped copies
+# of the same DLLs are put next to every program of the build (all of them
+# are written to the top of the build tree), so that the tests run under Wine
+# exactly as the user's copy runs on Windows.
+
+set(_runtime_dir ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+
+# The MinGW runtime DLLs of the compiler that built the tool (the posix
+# thread model's own copies) and Qt's core DLL.
+set(_dlls "")
+foreach(_name libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${_name}
+                  OUTPUT_VARIABLE _path OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT IS_ABSOLUTE "${_path}" OR NOT EXISTS "${_path}")
+    message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know where ${_name} is")
+  endif()
+  list(APPEND _dlls "${_path}")
+endforeach()
+get_target_property(_qt_core Qt5::Core IMPORTED_LOCATION_RELEASE)
+if(NOT _qt_core)
+  get_target_property(_qt_core Qt5::Core LOCATION)
+endif()
+list(APPEND _dlls "${_qt_core}")
+
+set(_staged "")
+foreach(_dll IN LISTS _dlls)
+  get_filename_component(_name "${_dll}" NAME)
+  add_custom_command(OUTPUT ${_runtime_dir}/${_name}
+                     COMMAND ${CMAKE_STRIP} --strip-unneeded -o ${_runtime_dir}/${_name} ${_dll}
+                     DEPENDS ${_dll} COMMENT "Stripping ${_name} into the build tree" VERBATIM)
+  list(APPEND _staged ${_runtime_dir}/${_name})
+endforeach()
+add_custom_target(block2gci_runtime_dlls ALL DEPENDS ${_staged})
+install(FILES ${_staged} DESTINATION .)
+
+# Licence notices. The texts come from the Debian packages the parts were
+# built from; NOTICE.txt says which applies to what and where Qt's source is.
+set(BLOCK2GCI_QT_SOURCE_VERSION "" CACHE STRING "Version of Debian's qtbase-opensource-src that Qt5Core.dll was built from")
+set(BLOCK2GCI_PUGIXML_SOURCE_VERSION "" CACHE STRING "Version of Debian's pugixml source package that was linked in")
+configure_file(${PROJECT_SOURCE_DIR}/docs/windows/NOTICE.txt.in ${PROJECT_BINARY_DIR}/package/NOTICE.txt @ONLY NEWLINE_STYLE CRLF)
+configure_file(${PROJECT_SOURCE_DIR}/docs/windows/README.txt.in ${PROJECT_BINARY_DIR}/package/README.txt @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${PROJECT_BINARY_DIR}/package/README.txt ${PROJECT_BINARY_DIR}/package/NOTICE.txt DESTINATION .)
+foreach(_pair
+    "/usr/share/common-licenses/LGPL-3|Qt-LGPL-3.0.txt"
+    "/usr/share/common-licenses/GPL-3|Qt-GPL-3.0.txt"
+    "/usr/share/doc/libpugixml-dev/copyright|pugixml-MIT.txt"
+    "/usr/share/doc/g++-mingw-w64-x86-64-posix/copyright|GCC-runtime-library-exception.txt"
+    "/usr/share/doc/mingw-w64-common/copyright|mingw-w64-runtime.txt")
+  string(REPLACE "|" ";" _pair "${_pair}")
+  list(GET _pair 0 _from)
+  list(GET _pair 1 _to)
+  if(NOT EXISTS "${_from}")
+    message(FATAL_ERROR "The licence text ${_from} is missing")
+  endif()
+  configure_file("${_from}" ${PROJECT_BINARY_DIR}/package/licenses/${_to} COPYONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/package/licenses/${_to} DESTINATION licenses)
+endforeach()
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_FILE_NAME "block2gci-${PROJECT_VERSION}-win64")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_STRIP_FILES ON)
