@@ -4,6 +4,8 @@
     bench/run.py                          # generates the default block (about 88 MB) and measures build/block2gci
     bench/run.py BLOCK.xml --runs 7       # measures on an existing block file
     bench/run.py --tool before=/tmp/block2gci-before     # a second build in the same table
+    bench/run.py BLOCK.xml --emulator scripts/wine-run --exe build-windows/block2gci.exe \
+        --parse-only build-windows/bench_parse_only.exe    # the Windows build under Wine
 
 Contenders, each run in its own child process on its own copy of the block in
 one scratch directory:
@@ -101,6 +103,10 @@ def parse_arguments():
     parser.add_argument(
         "--parse-only", help="the parser-only program (default BUILD_DIR/bench/bench_parse_only)"
     )
+    parser.add_argument(
+        "--emulator",
+        help="a command that runs the parser-only program and the tools, e.g. scripts/wine-run for a Windows build",
+    )
     parser.add_argument("--scratch", help="scratch directory, kept afterwards (default: a temporary one, removed)")
     group = parser.add_argument_group("generator arguments (without BLOCK)")
     make_block.add_arguments(group)
@@ -121,13 +127,15 @@ def executable(path, what):
 def contenders_from(parser, args):
     build = os.path.abspath(args.build_dir)
     parse_only = executable(args.parse_only or os.path.join(build, "bench", "bench_parse_only"), "parser-only program")
-    result = [Contender(PARSE_ONLY, [parse_only], False)]
-    result.append(Contender("block2gci", [executable(args.exe or os.path.join(build, "block2gci"), "tool")], True))
+    emulator = [executable(args.emulator, "emulator")] if args.emulator else []
+    result = [Contender(PARSE_ONLY, emulator + [parse_only], False)]
+    tool = executable(args.exe or os.path.join(build, "block2gci"), "tool")
+    result.append(Contender("block2gci", emulator + [tool], True))
     for entry in args.tool:
         label, sep, path = entry.partition("=")
         if not sep or not label or not path:
             parser.error(f"--tool wants LABEL=PATH, not {entry!r}")
-        result.append(Contender(label, [executable(path, "tool")], True))
+        result.append(Contender(label, emulator + [executable(path, "tool")], True))
     result.append(Contender(ETREE, [sys.executable, os.path.join(HERE, "etree_convert.py")], False))
     labels = [c.label for c in result]
     duplicates = sorted({label for label in labels if labels.count(label) > 1})
