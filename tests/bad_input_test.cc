@@ -2,23 +2,26 @@
 // that other programs, half-finished copies or strangers could hand it, and
 // checks that it ends by itself with 0 or 1, says why when it fails, and
 // leaves either a complete output or none at all (never a temporary file).
+// The cases that need FIFOs, /dev/null or Linux's path limits are built on
+// Unix alone.
 
 #include "tests/support/run_tool.h"
+#include "tests/support/sample_blocks.h"
 #include "tests/support/scratch_files.h"
 
 #include <gtest/gtest.h>
 
 #include <QByteArray>
-#include <QFile>
+#include <QChar>
+#include <QDir>
 #include <QString>
 #include <QTemporaryDir>
 
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
-#include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <random>
@@ -27,21 +30,15 @@
 
 namespace {
 
-const std::string kExe = BLOCK2GCI_EXE;
-const std::string kExampleBlock = BLOCK2GCI_SOURCE_DIR "/examples/block.xml";
-const std::string kExampleGci = BLOCK2GCI_SOURCE_DIR "/examples/block.gci";
+const QString kExe = QStringLiteral(BLOCK2GCI_EXE);
 
-using Lines = std::vector<std::string>;
-
-bool writeFile(const std::string& path, const std::string& bytes) {
-  QFile file(QString::fromStdString(path));
-  return file.open(QIODevice::WriteOnly) && file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-                                                 static_cast<qint64>(bytes.size());
-}
-
-bool exists(const std::string& path) {
-  struct stat info;
-  return lstat(path.c_str(), &info) == 0;
+ToolRun runOn(const QString& input, const EnvSettings& env = {}, int timeoutMs = 60000) {
+  ToolOptions options;
+  options.program = kExe;
+  options.args = QStringList{input};
+  options.env = env;
+  options.timeoutMs = timeoutMs;
+  return runTool(options);
 }
 
 bool hasLine(const ToolRun& run, const std::string& line) {
@@ -51,7 +48,7 @@ bool hasLine(const ToolRun& run, const std::string& line) {
 
 bool hasLineStarting(const ToolRun& run, const std::string& start) {
   for (const std::string& line : run.errLines()) {
-    if (line.compare(0, start.size(), start) == 0) return true;
+    if (startsWith(line, start)) return true;
   }
   return false;
 }
@@ -101,21 +98,16 @@ testing::AssertionResult isCompleteGci(const std::string& gci) {
 class Conversion {
  public:
   explicit Conversion(const std::string& bytes, const std::string& name = "block.xml") : name_(name) {
-    dir_ = scratch_.path().toStdString();
-    EXPECT_TRUE(writeFile(input(), bytes));
+    EXPECT_TRUE(scratch_.isValid());
+    writeFile(input(), bytes);
   }
 
-  std::string input() const { return dir_ + "/" + name_; }
-  std::string output() const { return dir_ + "/" + name_.substr(0, name_.rfind('.')) + ".gci"; }
-  const std::string& dir() const { return dir_; }
+  QString input() const { return scratch_.filePath(QString::fromStdString(name_)); }
+  QString output() const { return scratch_.filePath(QString::fromStdString(outputName())); }
+  QString dir() const { return scratch_.path(); }
 
-  const ToolRun& run(std::vector<std::pair<std::string, std::string>> env = {}, int timeoutMs = 60000) {
-    ToolOptions options;
-    options.program = kExe;
-    options.args = {input()};
-    options.env = std::move(env);
-    options.timeoutMs = timeoutMs;
-    run_ = runTool(options);
+  const ToolRun& run(const EnvSettings& env = {}, int timeoutMs = 60000) {
+    run_ = runOn(input(), env, timeoutMs);
     return run_;
   }
 
@@ -128,10 +120,10 @@ class Conversion {
   // at all stands beside the input. Never a temporary file.
   testing::AssertionResult endedCleanly() const {
     const Lines inputOnly = {name_};
-    const Lines withOutput = {name_.substr(0, name_.rfind('.')) + ".gci", name_};
-    const Lines entries = listDir(dir_);
+    const Lines withOutput = {outputName(), name_};
+    const Lines entries = listDir(dir());
     if (run_.exitedWith(1)) {
-      if (!hasLine(run_, "Open failed") || !hasLineStarting(run_, "Reason: \"")) {
+      if (!hasLine(run_, kOpenFailed) || !hasLineStarting(run_, "Reason: \"")) {
         return testing::AssertionFailure() << "exit 1 without saying why: " << run_.describe();
       }
       if (entries != inputOnly) return testing::AssertionFailure() << "a failed load left a file behind";
@@ -164,46 +156,12 @@ class Conversion {
   }
 
  private:
+  std::string outputName() const { return name_.substr(0, name_.rfind('.')) + ".gci"; }
+
   QTemporaryDir scratch_;
-  std::string dir_;
   std::string name_;
   ToolRun run_;
 };
-
-std::string exampleBlock() { return readFile(kExampleBlock); }
-std::string exampleGci() { return readFile(kExampleGci); }
-
-// A block with one photogroup, one photo and one control point with one
-// measurement, built from raw XML fragments.
-std::string oneMeasurementBlock(const std::string& width, const std::string& height, const std::string& id,
-                                const std::string& imagePath, const std::string& name, const std::string& x,
-                                const std::string& y, const std::string& z, const std::string& photoId,
-                                const std::string& mx, const std::string& my) {
-  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<BlocksExchange><Block><Photogroups><Photogroup>"
-         "<Name>G</Name><ImageDimensions><Width>" + width + "</Width><Height>" + height +
-         "</Height></ImageDimensions><Photo><Id>" + id + "</Id><ImagePath>" + imagePath +
-         "</ImagePath></Photo></Photogroup></Photogroups><ControlPoints><ControlPoint><Name>" + name +
-         "</Name><Position><x>" + x + "</x><y>" + y + "</y><z>" + z + "</z></Position><Measurement><PhotoId>" +
-         photoId + "</PhotoId><x>" + mx + "</x><y>" + my + "</y></Measurement></ControlPoint></ControlPoints>"
-         "</Block></BlocksExchange>\n";
-}
-
-// `value` as printf's "%<width>.<precision>f" prints it.
-std::string formatted(int width, int precision, double value) {
-  const int length = std::snprintf(nullptr, 0, "%*.*f", width, precision, value);
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  std::snprintf(&text[0], text.size(), "%*.*f", width, precision, value);
-  text.resize(static_cast<size_t>(length));
-  return text;
-}
-
-// The GCI text of one ordinary point with one measurement.
-std::string oneMeasurementGci(const std::string& name, double x, double y, double z, const std::string& image,
-                              double mx, double my) {
-  return "1\r\n" + name + " " + formatted(20, 8, x) + " " + formatted(12, 8, y) + " " +
-         formatted(12, 3, z) + " 1\r\n1\r\n" + image + " " + formatted(20, 8, mx) + " " +
-         formatted(20, 8, my) + " 1\r\n";
-}
 
 std::string repeat(const std::string& piece, size_t times) {
   std::string text;
@@ -279,9 +237,11 @@ TEST(DamagedFile, InvalidUtf8IsReadAsReplacementCharacters) {
     c.run();
     ASSERT_TRUE(c.converted());
     const std::string gci = c.gci();
-    // The damaged bytes become U+FFFD (one or more); the rest is kept.
-    EXPECT_EQ(gci.compare(0, 4, "1\r\nP"), 0) << gci;
-    EXPECT_NE(gci.find("\xef\xbf\xbd"), std::string::npos) << gci;
+    // The damaged bytes become U+FFFD (one or more), written in the local
+    // encoding (UTF-8 here, the code page's replacement in an ANSI code
+    // page); the rest is kept.
+    EXPECT_TRUE(startsWith(gci, "1\r\nP")) << gci;
+    EXPECT_NE(gci.find(local8Bit(QString(QChar(0xFFFD)))), std::string::npos) << gci;
     EXPECT_EQ(gci.find(bad.bytes), std::string::npos) << "raw invalid bytes reached the output";
     EXPECT_NE(gci.find("Q       "), std::string::npos) << gci;
     EXPECT_NE(gci.find("\r\nimg"), std::string::npos) << gci;
@@ -315,14 +275,9 @@ TEST(DamagedFile, NulBytes) {
   }
 }
 
+// `ascii` in UTF-16 without a byte-order mark.
 std::string utf16(const std::string& ascii, bool bigEndian) {
-  std::string text;
-  for (char c : ascii) {
-    if (bigEndian) text += '\0';
-    text += c;
-    if (!bigEndian) text += '\0';
-  }
-  return text;
+  return utf16(QString::fromLatin1(ascii.data(), static_cast<int>(ascii.size())), bigEndian, false).toStdString();
 }
 
 TEST(DamagedFile, Utf16WithoutByteOrderMarkIsRecognised) {
@@ -360,11 +315,16 @@ TEST(HostileFile, NestedEntitiesAreNotExpanded) {
 TEST(HostileFile, ExternalEntitiesAndSystemIdsAreNeverRead) {
   QTemporaryDir secrets;
   const std::string secretFile = secrets.path().toStdString() + "/secret.txt";
-  ASSERT_TRUE(writeFile(secretFile, "TOPSECRET"));
+  ASSERT_TRUE(writeFile(QString::fromStdString(secretFile), "TOPSECRET"));
+#ifdef Q_OS_UNIX
   // Opening a FIFO for reading blocks until someone writes to it, so a
   // tool that follows the reference would hang and hit the timeout.
   const std::string fifo = secrets.path().toStdString() + "/fifo";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+#else
+  // Without FIFOs: a tool that follows the reference would copy the secret.
+  const std::string fifo = secretFile;
+#endif
 
   struct Case {
     const char* what;
@@ -520,69 +480,64 @@ TEST(HostileFile, IntegersAtTheirLimits) {
 
 TEST(HostilePath, InputIsADirectory) {
   QTemporaryDir scratch;
-  const std::string dir = scratch.path().toStdString() + "/block.xml";
-  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
-  ToolOptions options;
-  options.program = kExe;
-  options.args = {dir};
-  const ToolRun run = runTool(options);
+  ASSERT_TRUE(QDir(scratch.path()).mkdir("block.xml"));
+  const QString dir = scratch.filePath("block.xml");
+  const ToolRun run = runOn(dir);
   EXPECT_TRUE(run.exitedWith(1)) << run.describe();
-  EXPECT_TRUE(hasLine(run, "Open failed")) << run.describe();
-  EXPECT_TRUE(hasLine(run, "Reason: \"Is a directory\"")) << run.describe();
-  EXPECT_EQ(listDir(scratch.path().toStdString()), Lines{"block.xml"});
+  EXPECT_TRUE(hasLine(run, kOpenFailed)) << run.describe();
+  EXPECT_TRUE(hasLine(run, reasonLine("Is a directory"))) << run.describe();
+  EXPECT_EQ(listDir(scratch.path()), Lines{"block.xml"});
   EXPECT_EQ(listDir(dir), Lines{});
 }
 
+#ifdef Q_OS_UNIX
 TEST(HostilePath, InputIsDevNull) {
-  ToolOptions options;
-  options.program = kExe;
-  options.args = {"/dev/null"};
-  const ToolRun run = runTool(options);
+  const ToolRun run = runOn("/dev/null");
   EXPECT_TRUE(run.exitedWith(1)) << run.describe();
-  EXPECT_TRUE(hasLine(run, "Open failed")) << run.describe();
-  EXPECT_TRUE(hasLine(run, "Reason: \"No document element found\"")) << run.describe();
+  EXPECT_TRUE(hasLine(run, kOpenFailed)) << run.describe();
+  EXPECT_TRUE(hasLine(run, reasonLine("No document element found"))) << run.describe();
   EXPECT_FALSE(exists("/dev/null.gci"));
 }
+#endif
 
 TEST(HostilePath, OutputPathLongerThanTheFileSystemAllows) {
   QTemporaryDir scratch;
-  const std::string base = scratch.path().toStdString();
-
-  // The output's file name is longer than NAME_MAX (255) although the
-  // input's is not.
-  const std::string longName = std::string(252, 'n') + ".x";
-  ASSERT_TRUE(writeFile(base + "/" + longName, exampleBlock()));
-
-  // The output's whole path reaches PATH_MAX (4096, its NUL included)
-  // although the input's does not.
-  std::string deep = base;
-  while (deep.size() + 201 + 8 < 4094) {
-    deep += "/" + std::string(200, 'd');
-    ASSERT_EQ(mkdir(deep.c_str(), 0700), 0) << deep.size();
-  }
-  const std::string deepInput = deep + "/" + std::string(4094 - deep.size() - 3, 'f') + ".x";
-  ASSERT_EQ(deepInput.size(), 4094u);
-  ASSERT_TRUE(writeFile(deepInput, exampleBlock()));
-
+  const QString base = scratch.path();
   struct Case {
     const char* what;
-    std::string input;
+    QString dir;
+    QString name;  // with a suffix of one letter
   };
-  for (const Case& tooLong : {Case{"file name", base + "/" + longName}, Case{"path", deepInput}}) {
+  std::vector<Case> cases;
+
+  // The output's file name is longer than the 255 characters a name may
+  // have, although the input's is not.
+  cases.push_back(Case{"file name", base, QString(252, 'n') + ".x"});
+
+#ifdef Q_OS_UNIX
+  // The output's whole path reaches PATH_MAX (4096, its NUL included)
+  // although the input's does not.
+  QString deep = base;
+  while (deep.size() + 201 + 8 < 4094) {
+    deep += "/" + QString(200, 'd');
+    ASSERT_TRUE(QDir().mkdir(deep)) << deep.size();
+  }
+  cases.push_back(Case{"path", deep, QString(4094 - deep.size() - 3, 'f') + ".x"});
+  ASSERT_EQ(cases.back().dir.size() + 1 + cases.back().name.size(), 4094);
+#endif
+
+  for (const Case& tooLong : cases) {
     SCOPED_TRACE(tooLong.what);
-    const std::string dir = tooLong.input.substr(0, tooLong.input.rfind('/'));
-    const Lines before = listDir(dir);
-    ToolOptions options;
-    options.program = kExe;
-    options.args = {tooLong.input};
-    const ToolRun run = runTool(options);
+    const QString input = tooLong.dir + "/" + tooLong.name;
+    ASSERT_TRUE(writeFile(input, exampleBlock()));
+    const Lines before = listDir(tooLong.dir);
+    const ToolRun run = runOn(input);
     EXPECT_TRUE(run.exitedWith(1)) << run.describe();
-    EXPECT_TRUE(hasLineStarting(run, "filePath: \"")) << run.describe();
-    EXPECT_TRUE(hasLineStarting(run, "Write failed: \"" + tooLong.input.substr(0, tooLong.input.size() - 2) +
-                                     ".gci\" \""))
+    EXPECT_TRUE(hasLine(run, filePathLine(input))) << run.describe();
+    EXPECT_TRUE(hasLineStarting(run, writeFailedStart(beside(tooLong.dir, tooLong.name.chopped(2) + ".gci"))))
         << run.describe();
     EXPECT_FALSE(hasLineStarting(run, "Generate file:")) << run.describe();
-    EXPECT_EQ(listDir(dir), before);
+    EXPECT_EQ(listDir(tooLong.dir), before);
   }
 }
 

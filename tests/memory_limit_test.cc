@@ -8,15 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QString>
+#include <QTemporaryDir>
+
 #include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,7 +23,7 @@
 
 namespace {
 
-const std::string kExe = BLOCK2GCI_EXE;
+const QString kExe = QStringLiteral(BLOCK2GCI_EXE);
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSanitizer = true;
@@ -70,59 +69,52 @@ std::string block() {
 
 class MemoryLimit : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/block2gci-memory-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    for (const std::string& name : listDir(dir_)) std::remove((dir_ + "/" + name).c_str());
-    rmdir(dir_.c_str());
-  }
+  void SetUp() override { ASSERT_TRUE(scratch_.isValid()); }
 
-  ToolOptions options(const std::string& input) const {
+  QString dir() const { return scratch_.path(); }
+  QString path(const QString& name) const { return scratch_.filePath(name); }
+
+  ToolOptions options(const QString& input) const {
     ToolOptions o;
     o.program = kExe;
-    o.args = {input};
-    o.workDir = dir_;
+    o.args = QStringList{input};
+    o.workDir = dir();
     // Under AddressSanitizer a failed allocation must come back as null, as
     // it does from the system allocator.
-    if (kAddressSanitizer) o.env.push_back({"ASAN_OPTIONS", "allocator_may_return_null=1:detect_leaks=0"});
+    if (kAddressSanitizer) o.env.emplace_back("ASAN_OPTIONS", "allocator_may_return_null=1:detect_leaks=0");
     return o;
   }
 
   // The address space the tool has taken once it is started and waiting to
   // open its input (a FIFO nobody writes to).
   unsigned long long startedSize() {
-    const std::string fifo = dir_ + "/waiting.xml";
-    if (mkfifo(fifo.c_str(), 0600) != 0) return 0;
-    const pid_t pid = startTool(options(fifo));
+    const QString fifo = path("waiting.xml");
+    if (mkfifo(QFile::encodeName(fifo).constData(), 0600) != 0) return 0;
     unsigned long long size = 0;
-    for (int i = 0; i < 200 && pid > 0; ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      const unsigned long long now = virtualMemorySize(pid);
-      if (now != 0 && now == size) break;  // settled
-      size = now;
+    {
+      const RunningTool tool(options(fifo));
+      for (int i = 0; i < 200 && tool.pid() > 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const unsigned long long now = virtualMemorySize(tool.pid());
+        if (now != 0 && now == size) break;  // settled
+        size = now;
+      }
     }
-    if (pid > 0) stopTool(pid);
-    std::remove(fifo.c_str());
+    QFile::remove(fifo);
     return size;
   }
 
-  std::string dir_;
+  QTemporaryDir scratch_;
 };
 
 TEST_F(MemoryLimit, EachRunSucceedsCompletelyOrFailsCleanly) {
-  const std::string input = dir_ + "/block.xml";
-  {
-    std::ofstream out(input, std::ios::binary);
-    out << block();
-  }
+  const QString input = path("block.xml");
+  ASSERT_TRUE(writeFile(input, block()));
   const ToolRun free = runTool(options(input));
-  ASSERT_TRUE(free.exitedWith(0)) << free.describe();
-  const std::string expected = readFile(dir_ + "/block.gci");
+  ASSERT_TRUE(exited(free, 0));
+  const std::string expected = readFile(path("block.gci"));
   ASSERT_FALSE(expected.empty());
-  std::remove((dir_ + "/block.gci").c_str());
+  ASSERT_TRUE(QFile::remove(path("block.gci")));
 
   const unsigned long long base = startedSize();
   ASSERT_GT(base, 0u);
@@ -134,15 +126,15 @@ TEST_F(MemoryLimit, EachRunSucceedsCompletelyOrFailsCleanly) {
     ToolOptions limited = options(input);
     limited.addressSpaceLimit = base + (extraMb << 20);
     const ToolRun run = runTool(limited);
-    const std::vector<std::string> files = listDir(dir_);
+    const std::vector<std::string> files = listDir(dir());
     if (run.exitedWith(0)) {
       ++successes;
       EXPECT_EQ(files, (std::vector<std::string>{"block.gci", "block.xml"}));
-      EXPECT_EQ(readFile(dir_ + "/block.gci"), expected) << "a successful run wrote an incomplete output";
-      std::remove((dir_ + "/block.gci").c_str());
+      EXPECT_EQ(readFile(path("block.gci")), expected) << "a successful run wrote an incomplete output";
+      QFile::remove(path("block.gci"));
     } else {
       ++failures;
-      ASSERT_TRUE(run.exitedWith(1)) << run.describe();
+      ASSERT_TRUE(exited(run, 1));
       const std::vector<std::string> lines = run.errLines();
       const bool saysSo =
           std::find(lines.begin(), lines.end(), "Out of memory") != lines.end() ||

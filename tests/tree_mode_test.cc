@@ -8,8 +8,9 @@
 #include "gci/gci_writer.h"
 #include "reader/block_file.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sample_blocks.h"
+#include "tests/support/scratch_files.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTextCodec>
 
@@ -49,11 +50,7 @@ void expectSameOutcome(const QByteArray& document, const std::string& what) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   const QString path = dir.filePath("block.xml");
-  {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(document);
-  }
+  ASSERT_TRUE(writeFile(path, document));
   const Outcome plain = convertWith([&] { return loadBlockFile(path, TreeMode::Plain); });
   const Outcome lean = convertWith([&] { return loadBlockFile(path, TreeMode::Lean); });
   EXPECT_EQ(lean.loaded, plain.loaded) << what;
@@ -169,9 +166,9 @@ TEST(TreeModeEncodingTest, GivesTheSameOutput) {
 }
 
 TEST(TreeModeExampleTest, GivesTheSameOutput) {
-  QFile file(QStringLiteral(BLOCK2GCI_SOURCE_DIR "/examples/block.xml"));
-  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  expectSameOutcome(file.readAll(), "examples/block.xml");
+  const std::string example = exampleBlock();
+  ASSERT_FALSE(example.empty());
+  expectSameOutcome(QByteArray::fromStdString(example), "examples/block.xml");
 }
 
 // Random documents built from the pieces that differ between the trees:

@@ -1,183 +1,175 @@
 #include "tests/support/run_tool.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
+#include <QProcess>
+#include <QProcessEnvironment>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <sstream>
 
-extern char** environ;
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#endif
 
 namespace {
 
-std::vector<std::string> childEnvironment(const ToolOptions& options) {
-  std::vector<std::pair<std::string, std::string>> settings = {
-      {"LC_ALL", "C.UTF-8"}, {"QT_LOGGING_RULES", ""}, {"QT_LOGGING_CONF", ""}, {"QT_MESSAGE_PATTERN", ""}};
-  settings.insert(settings.end(), options.env.begin(), options.env.end());
+std::string eolName(const std::string& eol) { return eol == "\r\n" ? "CR LF" : eol == "\n" ? "LF" : "'" + eol + "'"; }
 
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry; ++entry) {
-    const std::string text = *entry;
-    const std::string name = text.substr(0, text.find('='));
-    bool overridden = false;
-    for (const auto& setting : settings) overridden = overridden || setting.first == name;
-    if (!overridden) env.push_back(text);
+QProcessEnvironment toolEnvironment(const EnvSettings& settings) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+  for (const char* name : {"QT_LOGGING_RULES", "QT_LOGGING_CONF", "QT_MESSAGE_PATTERN"}) {
+    env.remove(QString::fromLatin1(name));
   }
   for (const auto& setting : settings) {
-    if (setting.second.empty()) continue;
-    // A later setting of the same name wins.
-    for (auto it = env.begin(); it != env.end();) {
-      it = it->compare(0, setting.first.size() + 1, setting.first + "=") == 0 ? env.erase(it) : it + 1;
+    if (setting.second.isEmpty()) {
+      env.remove(setting.first);
+    } else {
+      env.insert(setting.first, setting.second);
     }
-    env.push_back(setting.first + "=" + setting.second);
   }
   return env;
 }
 
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-  std::vector<char*> result;
-  for (std::string& text : texts) result.push_back(&text[0]);
-  result.push_back(nullptr);
-  return result;
-}
+#ifdef Q_OS_UNIX
+// Applies the address-space limit in the child, between fork and exec.
+class LimitedProcess : public QProcess {
+ public:
+  explicit LimitedProcess(unsigned long long addressSpaceLimit) : limit_(addressSpaceLimit) {}
 
-// Everything the child needs is prepared before fork(), so that the child
-// only calls async-signal-safe functions.
-pid_t spawn(const ToolOptions& options, int outFd, int errFd) {
-  std::vector<std::string> argv = {options.program};
-  argv.insert(argv.end(), options.args.begin(), options.args.end());
-  std::vector<std::string> env = childEnvironment(options);
-  std::vector<char*> argvPointers = pointers(argv);
-  std::vector<char*> envPointers = pointers(env);
-  const int nullFd = open("/dev/null", O_RDONLY | O_CLOEXEC);
-
-  const pid_t pid = fork();
-  if (pid != 0) {
-    if (nullFd >= 0) close(nullFd);
-    return pid;
-  }
-  if (nullFd >= 0) dup2(nullFd, 0);
-  dup2(outFd, 1);
-  dup2(errFd, 2);
-  if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
-  if (options.addressSpaceLimit != 0) {
-    const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+ protected:
+  // Runs in the forked child: only async-signal-safe calls here.
+  void setupChildProcess() override {
+    if (limit_ == 0) return;
+    const rlimit limit{static_cast<rlim_t>(limit_), static_cast<rlim_t>(limit_)};
     if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
   }
-  execve(argvPointers[0], argvPointers.data(), envPointers.data());
-  _exit(127);
-}
 
-std::string readAll(int fd) {
-  std::string text;
-  lseek(fd, 0, SEEK_SET);
-  char buffer[65536];
-  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<size_t>(n));
-  return text;
-}
+ private:
+  unsigned long long limit_;
+};
 
-int scratchFile() {
-  char name[] = "/tmp/block2gci-run-XXXXXX";
-  const int fd = mkstemp(name);
-  if (fd >= 0) unlink(name);
-  return fd;
+std::unique_ptr<QProcess> newProcess(const ToolOptions& options) {
+  return std::make_unique<LimitedProcess>(options.addressSpaceLimit);
 }
+#else
+std::unique_ptr<QProcess> newProcess(const ToolOptions&) { return std::make_unique<QProcess>(); }
+#endif
 
-void pause(long nanoseconds) {
-  const timespec delay{0, nanoseconds};
-  nanosleep(&delay, nullptr);
+// A process set up as `options` say, not yet started.
+std::unique_ptr<QProcess> prepare(const ToolOptions& options) {
+  std::unique_ptr<QProcess> process = newProcess(options);
+  process->setProcessEnvironment(toolEnvironment(options.env));
+  if (!options.workDir.isEmpty()) process->setWorkingDirectory(options.workDir);
+  process->setStandardInputFile(QProcess::nullDevice());
+  if (!options.stdoutFile.isEmpty()) process->setStandardOutputFile(options.stdoutFile);
+  process->setProgram(options.program);
+  process->setArguments(options.args);
+  return process;
 }
 
 }  // namespace
 
-std::vector<std::string> ToolRun::errLines() const {
-  std::vector<std::string> lines;
-  std::istringstream in(err);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+Lines lines(const std::string& text, const std::string& eol) {
+  Lines result;
+  size_t from = 0;
+  for (size_t at; (at = text.find(eol, from)) != std::string::npos; from = at + eol.size()) {
+    result.push_back(text.substr(from, at - from));
+  }
+  if (from < text.size()) result.push_back(text.substr(from) + " [no line end]");
+  return result;
+}
+
+testing::AssertionResult hasLineEnds(const std::string& text, const std::string& eol) {
+  if (text.empty()) return testing::AssertionFailure() << "no text at all";
+  if (text.size() < eol.size() || text.compare(text.size() - eol.size(), eol.size(), eol) != 0) {
+    return testing::AssertionFailure() << "the last line does not end with " << eolName(eol);
+  }
+  const Lines split = lines(text, eol);
+  for (size_t i = 0; i < split.size(); ++i) {
+    if (split[i].find_first_of("\r\n") != std::string::npos) {
+      return testing::AssertionFailure() << "line " << (i + 1) << " does not end with " << eolName(eol)
+                                         << " alone: " << testing::PrintToString(split[i]);
+    }
+  }
+  return testing::AssertionSuccess();
 }
 
 std::string ToolRun::describe() const {
   std::ostringstream text;
   if (!started) {
-    text << "not started";
+    text << "not started: " << startError.toStdString();
   } else if (timedOut) {
     text << "timed out";
-  } else if (signaled) {
-    text << "killed by signal " << signal;
+  } else if (crashed) {
+    text << "crashed (code or signal " << exitCode << ")";
   } else {
     text << "exit code " << exitCode;
   }
-  std::string shown = err.size() > 4000 ? err.substr(0, 4000) + "..." : err;
+  const std::string shown = err.size() > 4000 ? err.substr(0, 4000) + "..." : err;
   text << "; stderr:\n" << shown;
   return text.str();
 }
 
 ToolRun runTool(const ToolOptions& options) {
   ToolRun run;
-  const int outFd = scratchFile();
-  const int errFd = scratchFile();
-  if (outFd < 0 || errFd < 0) return run;
-
-  const pid_t pid = spawn(options, outFd, errFd);
-  if (pid > 0) {
-    run.started = true;
-    int status = 0;
-    for (long waited = 0;; waited += 2) {
-      const pid_t done = waitpid(pid, &status, WNOHANG);
-      if (done == pid) break;
-      if (done < 0 && errno != EINTR) {
-        run.started = false;
-        break;
-      }
-      if (waited >= options.timeoutMs) {
-        run.timedOut = true;
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        break;
-      }
-      pause(2000000);
-    }
-    if (WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) {
-      run.signaled = true;
-      run.signal = WTERMSIG(status);
-    }
+  std::unique_ptr<QProcess> process = prepare(options);
+  process->start(QIODevice::ReadOnly);
+#if defined(Q_OS_WIN)
+  // Under Wine, now and then, setting up a child's pipes fails ("Internal
+  // error") while other tests start processes; the program never ran, so a
+  // second attempt tests the same thing.
+  for (int attempt = 1; attempt < 3 && !process->waitForStarted(-1) && process->error() == QProcess::FailedToStart;
+       ++attempt) {
+    process = prepare(options);
+    process->start(QIODevice::ReadOnly);
   }
-  run.out = readAll(outFd);
-  run.err = readAll(errFd);
-  close(outFd);
-  close(errFd);
+#endif
+  if (!process->waitForStarted(-1)) {
+    run.startError = process->errorString();
+    return run;
+  }
+  run.started = true;
+  if (!process->waitForFinished(options.timeoutMs) && process->state() != QProcess::NotRunning) {
+    run.timedOut = true;
+    process->kill();
+    process->waitForFinished(-1);
+  }
+  run.crashed = process->exitStatus() == QProcess::CrashExit;
+  run.exitCode = process->exitCode();
+  run.out = process->readAllStandardOutput().toStdString();
+  run.err = process->readAllStandardError().toStdString();
   return run;
 }
 
-pid_t startTool(const ToolOptions& options) {
-  const int nullFd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (nullFd < 0) return -1;
-  const pid_t pid = spawn(options, nullFd, nullFd);
-  close(nullFd);
-  return pid;
+testing::AssertionResult exited(const ToolRun& run, int code) {
+  if (run.exitedWith(code)) return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "expected exit code " << code << ", got " << run.describe();
 }
 
-void stopTool(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGKILL);
-  int status = 0;
-  waitpid(pid, &status, 0);
+#ifdef Q_OS_UNIX
+RunningTool::RunningTool(const ToolOptions& options) : process_(prepare(options)) {
+  process_->setStandardOutputFile(QProcess::nullDevice());
+  process_->setStandardErrorFile(QProcess::nullDevice());
+  process_->start(QIODevice::ReadOnly);
+  process_->waitForStarted(-1);
 }
 
-unsigned long long virtualMemorySize(pid_t pid) {
+RunningTool::~RunningTool() {
+  if (process_->state() == QProcess::NotRunning) return;
+  process_->kill();
+  process_->waitForFinished(-1);
+}
+
+qint64 RunningTool::pid() const { return process_->processId(); }
+
+unsigned long long virtualMemorySize(qint64 pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);) {
     if (line.compare(0, 7, "VmSize:") == 0) return std::strtoull(line.c_str() + 7, nullptr, 10) * 1024ULL;
   }
   return 0;
 }
+#endif

@@ -1,52 +1,108 @@
 #pragma once
 
-// Runs a program the way a shell would, optionally under an address-space
-// limit, and collects what it printed and how it ended.
+// Runs a program the way a user would from a shell and collects what it
+// printed and how it ended. Arguments and paths are Qt strings, so that
+// paths in any script reach the program unchanged on every platform (on
+// Windows the command line is passed on in UTF-16).
 
-#include <sys/types.h>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
 
+#include <gtest/gtest.h>
+
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+using Lines = std::vector<std::string>;
+
+// How the tool ends a line on standard output and standard error: CR LF on
+// Windows, where the C library writes text mode, LF elsewhere. (GCI files
+// end their lines with CR LF everywhere.)
+#ifdef Q_OS_WIN
+inline const std::string kEol = "\r\n";
+#else
+inline const std::string kEol = "\n";
+#endif
+
+// `text` cut into lines at every `eol`, the line ends dropped. Nothing else
+// splits a line, so a stray CR or LF stays visible inside it; a last line
+// without its line end is returned with " [no line end]" appended. A text
+// with the wrong line ends therefore never compares equal to the expected
+// lines.
+Lines lines(const std::string& text, const std::string& eol = kEol);
+
+inline bool startsWith(const std::string& text, const std::string& start) {
+  return text.compare(0, start.size(), start) == 0;
+}
+
+// Whether `text` is one or more lines that each end with exactly `eol`, with
+// no other CR or LF anywhere.
+testing::AssertionResult hasLineEnds(const std::string& text, const std::string& eol = kEol);
+
+// Environment settings, applied in order: a name and its value, or an empty
+// value to remove the variable.
+using EnvSettings = std::vector<std::pair<QString, QString>>;
+
 struct ToolOptions {
-  std::string program;                    // path of the executable
-  std::vector<std::string> args;          // arguments after the program name
-  std::string workDir;                    // empty: the caller's directory
-  // Set in (or, with an empty value, removed from) the environment on top
-  // of the caller's, after LC_ALL=C.UTF-8 and with Qt's logging settings
-  // removed.
-  std::vector<std::pair<std::string, std::string>> env;
+  QString program;     // path of the executable
+  QStringList args;    // arguments after the program name
+  QString workDir;     // empty: the caller's directory
+  // On top of the caller's environment, with LC_ALL=C.UTF-8 and without
+  // QT_LOGGING_RULES, QT_LOGGING_CONF and QT_MESSAGE_PATTERN.
+  EnvSettings env;
+  QString stdoutFile;  // empty: standard output is collected in ToolRun::out
+  int timeoutMs = 60000;  // then the process is killed
+#ifdef Q_OS_UNIX
   unsigned long long addressSpaceLimit = 0;  // bytes for RLIMIT_AS; 0: none
-  int timeoutMs = 60000;                  // then the child is killed
+#endif
 };
 
 struct ToolRun {
   bool started = false;
-  bool timedOut = false;
-  bool signaled = false;  // ended by a signal (a crash or the timeout)
-  int exitCode = -1;      // when it exited by itself
-  int signal = 0;
-  std::string out;
-  std::string err;
+  QString startError;     // why it did not start
+  bool timedOut = false;  // killed after ToolOptions::timeoutMs
+  bool crashed = false;   // ended abnormally: a signal, an unhandled exception or the kill
+  int exitCode = -1;      // the exit status; after a crash on Unix, the signal
+  std::string out;        // standard output, byte for byte
+  std::string err;        // standard error, byte for byte
 
-  // The process ended by itself, without a signal, with `code`.
-  bool exitedWith(int code) const { return started && !timedOut && !signaled && exitCode == code; }
-  // Standard error split into lines, the final line end dropped.
-  std::vector<std::string> errLines() const;
-  // One line for failure messages: how it ended and what it printed.
+  // The process ended by itself, without crashing, with `code`.
+  bool exitedWith(int code) const { return started && !timedOut && !crashed && exitCode == code; }
+  // lines(err): standard error split at the platform's line ends.
+  Lines errLines() const { return lines(err); }
+  // For failure messages: how it ended and what it printed on standard error.
   std::string describe() const;
 };
 
 ToolRun runTool(const ToolOptions& options);
 
-// Starts `options.program` with standard output and error discarded and
-// returns its process id, or -1. For tests that look at a running process;
-// the caller must end it with stopTool.
-pid_t startTool(const ToolOptions& options);
-// Kills and reaps a process started by startTool.
-void stopTool(pid_t pid);
+// As ToolRun::exitedWith, with describe() as the failure message.
+testing::AssertionResult exited(const ToolRun& run, int code);
 
-// The virtual memory size (VmSize) of a running process in bytes, 0 when
-// it cannot be read.
-unsigned long long virtualMemorySize(pid_t pid);
+#ifdef Q_OS_UNIX
+class QProcess;
+
+// A program started with its standard output and error discarded, for tests
+// that look at a running process. It is killed and reaped when this object
+// goes away.
+class RunningTool {
+ public:
+  explicit RunningTool(const ToolOptions& options);
+  ~RunningTool();
+  RunningTool(const RunningTool&) = delete;
+  RunningTool& operator=(const RunningTool&) = delete;
+
+  // The process id, 0 when the program did not start.
+  qint64 pid() const;
+
+ private:
+  std::unique_ptr<QProcess> process_;
+};
+
+// The virtual memory size (VmSize) of a running process in bytes, 0 when it
+// cannot be read.
+unsigned long long virtualMemorySize(qint64 pid);
+#endif
