@@ -26,10 +26,10 @@ void appendFixed(QByteArray& out, double value, int width, int precision) {
   out.append(buffer, length);
 }
 
-void appendInteger(QByteArray& out, int value) {
+QByteArray& appendInteger(QByteArray& out, int value) {
   char buffer[16];
   const std::to_chars_result result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, static_cast<int>(result.ptr - buffer));
+  return out.append(buffer, static_cast<int>(result.ptr - buffer));
 }
 
 const char kLineEnd[] = "\r\n";
@@ -67,28 +67,19 @@ QByteArray formatGci(const std::vector<ControlPoint>& points) {
   // The line formats are "%d", "%s %20.8f %12.8f %12.3f %d" per point, "%d"
   // for its count and "%s %20.8f %20.8f %d" per measurement.
   QByteArray out;
-  appendInteger(out, static_cast<int>(points.size()));
-  out.append(kLineEnd);
+  appendInteger(out, static_cast<int>(points.size())).append(kLineEnd);
   for (const ControlPoint& point : points) {
-    out.append(textField(point.name)).append(' ');
-    appendFixed(out, point.x, 20, 8);
-    out.append(' ');
-    appendFixed(out, point.y, 12, 8);
-    out.append(' ');
-    appendFixed(out, point.z, 12, 3);
-    out.append(' ');
-    appendInteger(out, point.category);
-    out.append(kLineEnd);
-    appendInteger(out, point.measurementCount);
-    out.append(kLineEnd);
+    out.append(textField(point.name));
+    appendFixed(out.append(' '), point.x, 20, 8);
+    appendFixed(out.append(' '), point.y, 12, 8);
+    appendFixed(out.append(' '), point.z, 12, 3);
+    appendInteger(out.append(' '), point.category).append(kLineEnd);
+    appendInteger(out, point.measurementCount).append(kLineEnd);
     for (const ImageMeasurement& m : point.measurements) {
-      out.append(textField(m.imageName)).append(' ');
-      appendFixed(out, m.x, 20, 8);
-      out.append(' ');
-      appendFixed(out, m.y, 20, 8);
-      out.append(' ');
-      appendInteger(out, point.category);
-      out.append(kLineEnd);
+      out.append(textField(m.imageName));
+      appendFixed(out.append(' '), m.x, 20, 8);
+      appendFixed(out.append(' '), m.y, 20, 8);
+      appendInteger(out.append(' '), point.category).append(kLineEnd);
     }
   }
   return out;
