@@ -1,13 +1,20 @@
 # Helpers shared by the per-folder CMakeLists.
 
 # Warnings are set per target so that the flags never leak into the
-# dependencies' headers or into code that includes ours.
+# dependencies' headers or into code that includes ours. BLOCK2GCI_WERROR
+# (on in CI) makes every one of them an error.
 function(block2gci_warnings target)
   if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
     target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
                                              -Wno-sign-conversion -Wformat=2)
+    if(BLOCK2GCI_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
   elseif(MSVC)
     target_compile_options(${target} PRIVATE /W4)
+    if(BLOCK2GCI_WERROR)
+      target_compile_options(${target} PRIVATE /WX)
+    endif()
   endif()
 endfunction()
 
@@ -20,22 +27,29 @@ function(block2gci_library name)
   block2gci_warnings(${name})
 endfunction()
 
-# block2gci_test(name SOURCES... DEPS...): a GoogleTest executable whose
-# cases are registered with CTest one by one.
+# block2gci_test(name SOURCES... DEPS... [LABEL label]): a GoogleTest
+# executable whose cases are registered with CTest one by one, under one
+# CTest label ("unit" when none is given). `ctest -L` takes a regular
+# expression, so a suite that is both end-to-end and long is labelled
+# "e2e-slow": `ctest -L unit` is the fast loop of module tests, `-L e2e`
+# every suite that runs the executable, `-L slow` the long ones.
 function(block2gci_test name)
   if(NOT BLOCK2GCI_BUILD_TESTS)
     return()
   endif()
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_LABEL)
+    set(ARG_LABEL unit)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   block2gci_warnings(${name})
   if(CMAKE_CROSSCOMPILING)
     # Listed when ctest runs, under the emulator (Wine), rather than after
     # every link; Wine's first start in a fresh prefix takes a while.
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 300 DISCOVERY_MODE PRE_TEST)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 300 DISCOVERY_MODE PRE_TEST PROPERTIES LABELS ${ARG_LABEL})
   else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30 PROPERTIES LABELS ${ARG_LABEL})
   endif()
 endfunction()
 
