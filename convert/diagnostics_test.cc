@@ -67,9 +67,9 @@ TEST_F(DiagnosticsTest, UnknownIdsAreCountedOncePerIdInOrderOfAppearance) {
   appendControlPoint(point("A", {on(7), on(1), on(3), on(7)}));
   appendControlPoint(point("B", {on(7), on(-2)}));
   EXPECT_EQ(warnings(), (QStringList{
-                            "Warning: photo id 7 is named by 3 measurements but no photo has it",
-                            "Warning: photo id 3 is named by 1 measurement but no photo has it",
-                            "Warning: photo id -2 is named by 1 measurement but no photo has it",
+                            R"(Warning: photo id 7 is named by 3 measurements but no photo has it: control points "A", "B")",
+                            R"(Warning: photo id 3 is named by 1 measurement but no photo has it: control point "A")",
+                            R"(Warning: photo id -2 is named by 1 measurement but no photo has it: control point "B")",
                         }));
   // Looking does not create entries; the conversion still does.
   EXPECT_EQ(photoTable.size(), 1u);
@@ -110,11 +110,11 @@ TEST_F(DiagnosticsTest, MeasurementsOutsideTheirImageAreCountedPerPoint) {
   appendControlPoint(point("Unknown size", {on(2, -5, -5), on(3, -5, -5)}));
   appendControlPoint(point("", {on(1, 1000, 1000)}));
   EXPECT_EQ(warnings(), (QStringList{
-                            R"(Warning: control point "Out" has 4 of 5 measurements outside their image)",
-                            R"(Warning: control point "NaN" has 2 of 2 measurements outside their image)",
+                            R"(Warning: control point "Out" has 4 of 5 measurements outside their image: photo 1)",
+                            R"(Warning: control point "NaN" has 2 of 2 measurements outside their image: photo 1)",
                             R"(Warning: control point "Unknown size" has blanks in its name)",
                             "Warning: control point 5 has an empty name",
-                            "Warning: control point 5 has 1 of 1 measurements outside their image",
+                            "Warning: control point 5 has 1 of 1 measurements outside their image: photo 1",
                         }));
 }
 
@@ -124,9 +124,9 @@ TEST_F(DiagnosticsTest, KindsComeInAFixedOrder) {
   appendControlPoint(point("P 1", {on(1, 11, 1), on(9)}));
   EXPECT_EQ(warnings(), (QStringList{
                             R"(Warning: photo id 1 is shared: kept "a.jpg", dropped "b.jpg")",
-                            "Warning: photo id 9 is named by 1 measurement but no photo has it",
+                            R"(Warning: photo id 9 is named by 1 measurement but no photo has it: control point "P 1")",
                             R"(Warning: control point "P 1" has blanks in its name)",
-                            R"(Warning: control point "P 1" has 1 of 2 measurements outside their image)",
+                            R"(Warning: control point "P 1" has 1 of 2 measurements outside their image: photo 1)",
                         }));
 }
 
