@@ -240,6 +240,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 class BlockWarningsCap : public BlockWarnings {};
 
+// The help lists every warning about what a block says.
+TEST(BlockWarningsHelp, ListsEveryWarning) {
+  ToolOptions options;
+  options.program = kExe;
+  options.args = QStringList{"--help"};
+  const ToolRun r = runTool(options);
+  EXPECT_TRUE(exited(r, 0));
+  for (const char* text : {"is not a number, read as 0", "is out of range, read as 0", "photogroup \"NAME\": Width",
+                           "has no Position", "is missing or empty", "CheckPoint \"TEXT\" is neither",
+                           "have the same name", "takes the image size", "has the image size 0 x 0",
+                           "has an empty image name", "has blanks in its image name", "have the same image name",
+                           "bytes that are not UTF-8", "cannot represent", "Warning: and K more"}) {
+    EXPECT_NE(r.out.find(text), std::string::npos) << text;
+  }
+}
+
 // On a big block a kind of warning takes at most 20 lines and one more that
 // counts the rest; the GCI file is that of the block with the values as 0.
 TEST_F(BlockWarningsCap, TwentyLinesOfAKindThenHowManyMore) {
