@@ -7,6 +7,12 @@ std::vector<ControlPoint> controlPoints;
 std::vector<PhotoInfo> droppedPhotos;
 ReadNotes readNotes;
 
+bool keepsValueNote() {
+  if (readNotes.values.size() < static_cast<size_t>(kMaxLinesPerKind)) return true;
+  ++readNotes.valuesNotKept;
+  return false;
+}
+
 bool insertPhoto(const PhotoInfo& photo) {
   if (photoTable.emplace(photo.id, photo).second) return true;
   droppedPhotos.push_back(photo);

@@ -8,6 +8,11 @@
 
 #include <vector>
 
+// At most this many warning lines of one kind are logged; the others are
+// summed up in one line after them:
+//   Warning: and 37 more values read as 0
+constexpr int kMaxLinesPerKind = 20;
+
 // A value that is not a number (or out of range) and was read as 0.
 struct ValueNote {
   enum Owner { ControlPoint, Photo, Photogroup };
@@ -54,7 +59,10 @@ struct PhotoSizeNote {
 };
 
 struct ReadNotes {
-  std::vector<ValueNote> values;               // in reading order
+  // In reading order: the first kMaxLinesPerKind only, for a block of
+  // hundreds of thousands of bad values; the others are only counted.
+  std::vector<ValueNote> values;
+  int valuesNotKept = 0;
   std::vector<PositionNote> positions;         // in point order
   std::vector<CheckPointNote> checkPoints;     // in point order
   std::vector<PhotoSizeNote> photoSizes;       // in reading order
@@ -65,3 +73,7 @@ struct ReadNotes {
 
 // Emptied by resetStores.
 extern ReadNotes readNotes;
+
+// Whether a value note is kept; counts it in valuesNotKept when it is not.
+// Call it before building the note.
+bool keepsValueNote();

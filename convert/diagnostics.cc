@@ -40,6 +40,9 @@ class Capped {
   // Whether the next line of this kind is to be logged; counts it either way.
   bool admit() { return ++count_ <= kMaxLinesPerKind; }
 
+  // Counts `more` lines of this kind that are not to be logged.
+  void countMore(int more) { count_ += more; }
+
   // Logs "Warning: and N more ..." for the lines not logged, once.
   void finish() {
     const int more = count_ - kMaxLinesPerKind;
@@ -200,6 +203,7 @@ void warnAboutValues() {
     line.noquote() << note.field;
     line.quote() << " " << note.text << (note.outOfRange ? " is out of range" : " is not a number") << ", read as 0";
   }
+  capped.countMore(readNotes.valuesNotKept);
 }
 
 void warnAboutPositions() {

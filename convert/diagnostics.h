@@ -4,11 +4,7 @@
 // the user meant. They change nothing in the stores or in the output.
 
 #include "block/block.h"
-
-// At most this many lines of one kind are logged; the others are summed up
-// in one line after them:
-//   Warning: and 37 more values read as 0
-constexpr int kMaxLinesPerKind = 20;
+#include "block/read_notes.h"
 
 // Logs one "Warning:" line for each of these, in this order, kind by kind
 // (a point is named by its name in quotes, or by its 1-based position when

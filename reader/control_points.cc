@@ -12,7 +12,7 @@ namespace {
 // measurement (`measurement` 2).
 void noteValue(ValueProblem problem, int point, const char* element, int measurement, const char* field,
                const QString& text) {
-  if (problem == ValueProblem::None) return;
+  if (problem == ValueProblem::None || !keepsValueNote()) return;
   ValueNote note;
   note.owner = ValueNote::ControlPoint;
   note.number = point;

@@ -183,6 +183,17 @@ TEST_F(ControlPointsTest, NotesValuesPositionsCheckPointsAndLostNames) {
   EXPECT_TRUE(readNotes.values.empty() && readNotes.positions.empty() && readNotes.checkPoints.empty());
 }
 
+// Only the first notes of values are kept; the others are counted, so that a
+// block full of decimal commas costs no memory for them.
+TEST_F(ControlPointsTest, KeepsTheFirstValueNotesAndCountsTheRest) {
+  std::string xml = "<ControlPoints>";
+  for (int i = 0; i < kMaxLinesPerKind + 5; ++i) xml += "<P><Position><x>1,5</x><y>1</y><z>1</z></Position></P>";
+  read((xml + "</ControlPoints>").c_str());
+  ASSERT_EQ(readNotes.values.size(), static_cast<size_t>(kMaxLinesPerKind));
+  EXPECT_EQ(readNotes.values.back().number, kMaxLinesPerKind - 1);
+  EXPECT_EQ(readNotes.valuesNotKept, 5);
+}
+
 // The last Position and CheckPoint decide, as they decide the record.
 TEST_F(ControlPointsTest, NotesFollowTheChildThatDecides) {
   read("<ControlPoints><P><Position/><Position><x>1</x><y>2</y><z>3</z></Position>"
