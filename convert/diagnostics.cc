@@ -315,16 +315,18 @@ void warnAboutImageNames(const std::vector<int>& measured) {
   shared.finish();
 }
 
+// `text` as the GCI file will hold it, read back.
+QString asWritten(const QString& text, QTextCodec* codec) { return codec->toUnicode(codec->fromUnicode(text)); }
+
 // Whether every character of `text` is written as itself in the local 8-bit
-// encoding.
+// encoding. A round trip rather than QTextCodec::canEncode, which the
+// Windows code-page codec answers with yes for every text (it writes the
+// nearest character or a question mark instead).
 bool representable(const QString& text, QTextCodec* codec) {
   bool ascii = true;
   for (const QChar c : text) ascii = ascii && c.unicode() < 0x80;
-  return ascii || codec->canEncode(text);
+  return ascii || asWritten(text, codec) == text;
 }
-
-// `text` as the GCI file will hold it, read back.
-QString asWritten(const QString& text, QTextCodec* codec) { return codec->toUnicode(codec->fromUnicode(text)); }
 
 void warnAboutCharacters(const std::vector<int>& measured) {
   Capped capped("text written with other characters", "texts written with other characters");

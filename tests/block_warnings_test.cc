@@ -115,11 +115,12 @@ std::string twoPointsGci() {
 }
 
 // Under runTool()'s environment the local encoding is UTF-8 on Linux, which
-// writes every character, and code page 1252 on Windows, which has no Greek.
+// writes every character, and code page 1252 on Windows, which has no Greek
+// (and writes the nearest Latin letter or a question mark instead).
 #ifdef Q_OS_WIN
 const Lines kGreekWarnings{"Warning: control point " + quoted(QString::fromUtf8("\xCE\x91\xCE\xBB\xCF\x86\xCE\xB1")) +
-                           ": its name has characters that the local 8-bit encoding cannot represent, written as "
-                           "\"????\""};
+                           ": its name has characters that the local 8-bit encoding cannot represent, written as \"" +
+                           asWritten("\xCE\x91\xCE\xBB\xCF\x86\xCE\xB1") + "\""};
 #else
 const Lines kGreekWarnings{};
 #endif
