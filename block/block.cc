@@ -1,8 +1,17 @@
 #include "block/block.h"
 
+#include "block/read_notes.h"
+
 PhotoTable photoTable;
 std::vector<ControlPoint> controlPoints;
 std::vector<PhotoInfo> droppedPhotos;
+ReadNotes readNotes;
+
+bool keepsValueNote() {
+  if (readNotes.values.size() < static_cast<size_t>(kMaxLinesPerKind)) return true;
+  ++readNotes.valuesNotKept;
+  return false;
+}
 
 bool insertPhoto(const PhotoInfo& photo) {
   if (photoTable.emplace(photo.id, photo).second) return true;
@@ -23,4 +32,5 @@ void resetStores() {
   photoTable.clear();
   controlPoints.clear();
   droppedPhotos.clear();
+  readNotes = ReadNotes();
 }

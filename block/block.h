@@ -61,6 +61,6 @@ PhotoInfo& findOrCreatePhoto(int id);
 // Appends a copy of a finished point to `controlPoints`.
 void appendControlPoint(const ControlPoint& point);
 
-// Empties the stores (droppedPhotos too), so that tests (and any caller that converts several
+// Empties the stores (droppedPhotos and readNotes too), so that tests (and any caller that converts several
 // blocks in one process) start from nothing.
 void resetStores();

@@ -1,6 +1,12 @@
 #include "convert/diagnostics.h"
 
+#include "block/read_notes.h"
+#include "convert/convert.h"
+
 #include <QDebug>
+#include <QHash>
+#include <QSet>
+#include <QTextCodec>
 
 #include <map>
 #include <utility>
@@ -20,10 +26,81 @@ bool hasWhiteSpace(const QString& text) {
 // Within 0..size, both ends included; a NaN is outside.
 bool within(double value, int size) { return value >= 0.0 && value <= static_cast<double>(size); }
 
+// The lines of one kind: the first kMaxLinesPerKind are logged; the others
+// are only counted and summed up in one line by finish().
+class Capped {
+ public:
+  // `one` and `many` name what the summing-up line counts, such as
+  // "value read as 0" and "values read as 0".
+  Capped(const char* one, const char* many) : one_(one), many_(many) {}
+  Capped(const Capped&) = delete;
+  Capped& operator=(const Capped&) = delete;
+  ~Capped() { finish(); }
+
+  // Whether the next line of this kind is to be logged; counts it either way.
+  bool admit() { return ++count_ <= kMaxLinesPerKind; }
+
+  // Counts `more` lines of this kind that are not to be logged.
+  void countMore(int more) { count_ += more; }
+
+  // Logs "Warning: and N more ..." for the lines not logged, once.
+  void finish() {
+    const int more = count_ - kMaxLinesPerKind;
+    if (more > 0) qDebug().nospace().noquote() << "Warning: and " << more << " more " << plural(more, one_, many_);
+    count_ = 0;
+  }
+
+ private:
+  const char* one_;
+  const char* many_;
+  int count_ = 0;
+};
+
+// The control point at `index` in controlPoints as the warnings name it: its
+// name in quotes, or its 1-based position when it has none.
+struct PointRef {
+  size_t index;
+};
+
+QDebug operator<<(QDebug line, PointRef point) {
+  const QString& name = controlPoints[point.index].name;
+  if (name.isEmpty()) return line << static_cast<qulonglong>(point.index + 1);
+  return line << name;
+}
+
+// A photogroup by its own name, or by its 1-based position when it has none.
+struct GroupRef {
+  const QString& name;
+  int number;
+};
+
+QDebug operator<<(QDebug line, GroupRef group) {
+  line << "photogroup ";
+  if (group.name.isEmpty()) return line << group.number;
+  return line << group.name;
+}
+
+// Logs ": " + what + the first few `items` (each put by `put`) and
+// "and K more" for the others, out of `total`.
+template <class Item, class Put>
+void putList(QDebug& line, const char* one, const char* many, const std::vector<Item>& items, int total, Put put) {
+  line << ": " << plural(total, one, many) << " ";
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) line << ", ";
+    put(line, items[i]);
+  }
+  if (total > static_cast<int>(items.size())) line << " and " << total - static_cast<int>(items.size()) << " more";
+}
+
+// How many points or photos a line names before it counts the rest.
+constexpr size_t kListed = 3;
+
 void warnAboutSharedIds() {
   std::map<int, std::vector<QString>> dropped;
   for (const PhotoInfo& photo : droppedPhotos) dropped[photo.id].push_back(photo.imagePath);
+  Capped capped("shared photo id", "shared photo ids");
   for (const auto& [id, paths] : dropped) {
+    if (!capped.admit()) continue;
     const auto kept = photoTable.find(id);
     QDebug line = qDebug().nospace();
     line << "Warning: photo id " << id << " is shared: kept "
@@ -36,48 +113,253 @@ void warnAboutSharedIds() {
 }
 
 void warnAboutUnknownIds() {
-  std::vector<std::pair<int, int>> unknown;  // id, measurements naming it; in order of first appearance
-  std::map<int, size_t> position;
-  for (const ControlPoint& point : controlPoints) {
-    for (const ImageMeasurement& measurement : point.measurements) {
+  struct Unknown {
+    int id = 0;
+    int measurements = 0;
+    int points = 0;
+    size_t lastPoint = 0;        // the latest point counted
+    std::vector<size_t> listed;  // the first points that name it
+  };
+  std::vector<Unknown> unknown;  // in order of first appearance
+  QHash<int, size_t> position;
+  for (size_t p = 0; p < controlPoints.size(); ++p) {
+    for (const ImageMeasurement& measurement : controlPoints[p].measurements) {
       if (photoTable.count(measurement.photoId) != 0) continue;
-      const auto found = position.emplace(measurement.photoId, unknown.size());
-      if (found.second) unknown.emplace_back(measurement.photoId, 0);
-      ++unknown[found.first->second].second;
+      auto found = position.find(measurement.photoId);
+      if (found == position.end()) {
+        found = position.insert(measurement.photoId, unknown.size());
+        unknown.emplace_back();
+        unknown.back().id = measurement.photoId;
+      }
+      Unknown& entry = unknown[*found];
+      ++entry.measurements;
+      if (entry.points == 0 || entry.lastPoint != p) {
+        ++entry.points;
+        entry.lastPoint = p;
+        if (entry.listed.size() < kListed) entry.listed.push_back(p);
+      }
     }
   }
-  for (const auto& [id, count] : unknown) {
-    qDebug().nospace() << "Warning: photo id " << id << " is named by " << count << " "
-                       << plural(count, "measurement", "measurements") << " but no photo has it";
+  Capped capped("unknown photo id", "unknown photo ids");
+  for (const Unknown& entry : unknown) {
+    if (!capped.admit()) continue;
+    QDebug line = qDebug().nospace();
+    line << "Warning: photo id " << entry.id << " is named by " << entry.measurements << " "
+         << plural(entry.measurements, "measurement", "measurements") << " but no photo has it";
+    putList(line, "control point", "control points", entry.listed, entry.points,
+            [](QDebug& l, size_t p) { l << PointRef{p}; });
   }
 }
 
 void warnAboutPoints() {
-  int number = 0;
-  for (const ControlPoint& point : controlPoints) {
-    ++number;
+  Capped empty("control point with an empty name", "control points with an empty name");
+  Capped blanks("control point with blanks in its name", "control points with blanks in their names");
+  Capped outsideLines("control point with measurements outside their image",
+                      "control points with measurements outside their image");
+  for (size_t index = 0; index < controlPoints.size(); ++index) {
+    const ControlPoint& point = controlPoints[index];
     if (point.name.isEmpty()) {
-      qDebug().nospace() << "Warning: control point " << number << " has an empty name";
+      if (empty.admit()) qDebug().nospace() << "Warning: control point " << index + 1 << " has an empty name";
     } else if (hasWhiteSpace(point.name)) {
-      qDebug().nospace() << "Warning: control point " << point.name << " has blanks in its name";
+      if (blanks.admit()) qDebug().nospace() << "Warning: control point " << point.name << " has blanks in its name";
     }
 
     int outside = 0;
+    QSet<int> photoIds;       // the photos with such a measurement
+    std::vector<int> photos;  // the first few of them, in measurement order
     for (const ImageMeasurement& measurement : point.measurements) {
       const auto photo = photoTable.find(measurement.photoId);
       if (photo == photoTable.end() || photo->second.width <= 0 || photo->second.height <= 0) continue;
-      if (!within(measurement.x, photo->second.width) || !within(measurement.y, photo->second.height)) ++outside;
+      if (within(measurement.x, photo->second.width) && within(measurement.y, photo->second.height)) continue;
+      ++outside;
+      if (photoIds.contains(measurement.photoId)) continue;
+      photoIds.insert(measurement.photoId);
+      if (photos.size() < kListed) photos.push_back(measurement.photoId);
     }
-    if (outside > 0) {
+    if (outside > 0 && outsideLines.admit()) {
       QDebug line = qDebug().nospace();
-      line << "Warning: control point ";
-      if (point.name.isEmpty()) {
-        line << number;
-      } else {
-        line << point.name;
+      line << "Warning: control point " << PointRef{index} << " has " << outside << " of "
+           << static_cast<int>(point.measurements.size()) << " measurements outside their image";
+      putList(line, "photo", "photos", photos, photoIds.size(), [](QDebug& l, int id) { l << id; });
+    }
+  }
+  empty.finish();
+  blanks.finish();
+  outsideLines.finish();
+}
+
+void warnAboutValues() {
+  Capped capped("value read as 0", "values read as 0");
+  for (const ValueNote& note : readNotes.values) {
+    if (!capped.admit()) continue;
+    QDebug line = qDebug().nospace();
+    line << "Warning: ";
+    switch (note.owner) {
+      case ValueNote::ControlPoint: line << "control point " << PointRef{static_cast<size_t>(note.number)}; break;
+      case ValueNote::Photo: line << "photo " << note.label; break;
+      case ValueNote::Photogroup: line << GroupRef{note.label, note.number}; break;
+    }
+    line << ": ";
+    line.noquote() << note.field;
+    line.quote() << " " << note.text << (note.outOfRange ? " is out of range" : " is not a number") << ", read as 0";
+  }
+  capped.countMore(readNotes.valuesNotKept);
+}
+
+void warnAboutPositions() {
+  Capped capped("control point without a full position", "control points without a full position");
+  for (const PositionNote& note : readNotes.positions) {
+    if (!capped.admit()) continue;
+    QDebug line = qDebug().nospace();
+    line << "Warning: control point " << PointRef{static_cast<size_t>(note.point)};
+    if (note.noPosition) {
+      line << " has no Position, written at 0, 0, 0";
+      continue;
+    }
+    const QString& axes = note.coordinates;
+    line << ": Position ";
+    for (int i = 0; i < axes.size(); ++i) {
+      if (i > 0) line << (i + 1 == axes.size() ? " and " : ", ");
+      line.noquote() << axes[i];
+    }
+    line << (axes.size() == 1 ? " is" : " are") << " missing or empty, written as 0";
+  }
+}
+
+void warnAboutCheckPoints() {
+  Capped capped("control point with an unclear CheckPoint", "control points with an unclear CheckPoint");
+  for (const CheckPointNote& note : readNotes.checkPoints) {
+    if (!capped.admit()) continue;
+    qDebug().nospace() << "Warning: control point " << PointRef{static_cast<size_t>(note.point)} << ": CheckPoint "
+                       << note.text
+                       << " is neither \"true\" nor \"false\", written as an ordinary control point (category 1)";
+  }
+}
+
+void warnAboutSameNames() {
+  Capped capped("control point with a name used before", "control points with a name used before");
+  QHash<QString, size_t> first;
+  first.reserve(static_cast<int>(controlPoints.size()));
+  for (size_t index = 0; index < controlPoints.size(); ++index) {
+    const QString& name = controlPoints[index].name;
+    if (name.isEmpty()) continue;
+    const auto found = first.constFind(name);
+    if (found == first.constEnd()) {
+      first.insert(name, index);
+    } else if (capped.admit()) {
+      qDebug().nospace() << "Warning: control points " << *found + 1 << " and " << index + 1 << " have the same name "
+                         << name;
+    }
+  }
+}
+
+// The ids that measurements name and a photo has, in id order.
+std::vector<int> measuredPhotoIds() {
+  QSet<int> named;
+  for (const ControlPoint& point : controlPoints) {
+    for (const ImageMeasurement& measurement : point.measurements) named.insert(measurement.photoId);
+  }
+  std::vector<int> ids;
+  for (const auto& [id, photo] : photoTable) {
+    if (named.contains(id)) ids.push_back(id);
+  }
+  return ids;
+}
+
+void warnAboutPhotoSizes(const QSet<int>& measured) {
+  Capped capped("photo with an image size not its own", "photos with an image size not their own");
+  for (const PhotoSizeNote& note : readNotes.photoSizes) {
+    if (!measured.contains(note.photoId) || !capped.admit()) continue;
+    QDebug line = qDebug().nospace();
+    line << "Warning: photo " << note.photoId << " (" << GroupRef{note.group, note.groupNumber} << ")";
+    if (note.cause == PhotoSizeNote::NoneBefore) {
+      line << " has the image size 0 x 0: no ImageDimensions comes before it";
+      continue;
+    }
+    line << " takes the image size " << note.width << " x " << note.height << " of "
+         << GroupRef{note.sizeGroup, note.sizeGroupNumber}
+         << (note.cause == PhotoSizeNote::OwnComesAfter ? ": its own ImageDimensions comes after it"
+                                                          : ": its photogroup has no ImageDimensions");
+  }
+}
+
+void warnAboutImageNames(const std::vector<int>& measured) {
+  Capped unusable("photo with an empty image name or blanks in it", "photos with an empty image name or blanks in it");
+  Capped shared("photo with an image name used before", "photos with an image name used before");
+  QHash<QString, int> first;  // image name -> the first measured photo with it
+  for (const int id : measured) {
+    const PhotoInfo& photo = photoTable.at(id);
+    const QString name = completeBaseName(photo.imagePath);
+    if (name.isEmpty()) {
+      if (unusable.admit()) {
+        qDebug().nospace() << "Warning: photo " << id << " (" << photo.imagePath << ") has an empty image name";
       }
-      line << " has " << outside << " of " << static_cast<int>(point.measurements.size())
-           << " measurements outside their image";
+      continue;
+    }
+    if (hasWhiteSpace(name) && unusable.admit()) {
+      qDebug().nospace() << "Warning: photo " << id << " (" << photo.imagePath << ") has blanks in its image name "
+                         << name;
+    }
+    const auto found = first.constFind(name);
+    if (found == first.constEnd()) {
+      first.insert(name, id);
+    } else {
+      const PhotoInfo& earlier = photoTable.at(*found);
+      if (earlier.imagePath != photo.imagePath && shared.admit()) {
+        qDebug().nospace() << "Warning: photos " << *found << " (" << earlier.imagePath << ") and " << id << " ("
+                           << photo.imagePath << ") have the same image name " << name;
+      }
+    }
+  }
+  unusable.finish();
+  shared.finish();
+}
+
+// `text` as the GCI file will hold it, read back.
+QString asWritten(const QString& text, QTextCodec* codec) { return codec->toUnicode(codec->fromUnicode(text)); }
+
+// Whether every character of `text` is written as itself in the local 8-bit
+// encoding. A round trip rather than QTextCodec::canEncode, which the
+// Windows code-page codec answers with yes for every text (it writes the
+// nearest character or a question mark instead).
+bool representable(const QString& text, QTextCodec* codec) {
+  bool ascii = true;
+  for (const QChar c : text) ascii = ascii && c.unicode() < 0x80;
+  return ascii || asWritten(text, codec) == text;
+}
+
+void warnAboutCharacters(const std::vector<int>& measured) {
+  Capped capped("text written with other characters", "texts written with other characters");
+  QTextCodec* const codec = QTextCodec::codecForLocale();
+  QSet<int> lostNames;
+  for (const int index : readNotes.lostPointNames) lostNames.insert(index);
+  for (size_t index = 0; index < controlPoints.size(); ++index) {
+    const QString& name = controlPoints[index].name;
+    if (lostNames.contains(static_cast<int>(index))) {
+      if (capped.admit()) {
+        qDebug().nospace() << "Warning: control point " << PointRef{index}
+                           << ": its name has bytes that are not UTF-8, written as replacement characters";
+      }
+    } else if (!representable(name, codec) && capped.admit()) {
+      qDebug().nospace() << "Warning: control point " << PointRef{index}
+                         << ": its name has characters that the local 8-bit encoding cannot represent, written as "
+                         << asWritten(name, codec);
+    }
+  }
+  QSet<int> lostPaths;
+  for (const int id : readNotes.lostImagePaths) lostPaths.insert(id);
+  for (const int id : measured) {
+    const PhotoInfo& photo = photoTable.at(id);
+    const QString name = completeBaseName(photo.imagePath);
+    if (lostPaths.contains(id) && name.contains(QChar(0xFFFD))) {
+      if (capped.admit()) {
+        qDebug().nospace() << "Warning: photo " << id << " (" << photo.imagePath << "): its image name " << name
+                           << " has bytes that are not UTF-8, written as replacement characters";
+      }
+    } else if (!representable(name, codec) && capped.admit()) {
+      qDebug().nospace() << "Warning: photo " << id << " (" << photo.imagePath << "): its image name " << name
+                         << " has characters that the local 8-bit encoding cannot represent, written as "
+                         << asWritten(name, codec);
     }
   }
 }
@@ -88,6 +370,16 @@ void warnAboutBlock() {
   warnAboutSharedIds();
   warnAboutUnknownIds();
   warnAboutPoints();
+  warnAboutValues();
+  warnAboutPositions();
+  warnAboutCheckPoints();
+  warnAboutSameNames();
+  const std::vector<int> measured = measuredPhotoIds();
+  QSet<int> measuredSet;
+  for (const int id : measured) measuredSet.insert(id);
+  warnAboutPhotoSizes(measuredSet);
+  warnAboutImageNames(measured);
+  warnAboutCharacters(measured);
 }
 
 WrittenCounts countWritten(const std::vector<ControlPoint>& points) {

@@ -1,6 +1,7 @@
 #include "convert/diagnostics.h"
 
 #include "block/block.h"
+#include "block/read_notes.h"
 #include "convert/convert.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/qt_print.h"
@@ -67,9 +68,9 @@ TEST_F(DiagnosticsTest, UnknownIdsAreCountedOncePerIdInOrderOfAppearance) {
   appendControlPoint(point("A", {on(7), on(1), on(3), on(7)}));
   appendControlPoint(point("B", {on(7), on(-2)}));
   EXPECT_EQ(warnings(), (QStringList{
-                            "Warning: photo id 7 is named by 3 measurements but no photo has it",
-                            "Warning: photo id 3 is named by 1 measurement but no photo has it",
-                            "Warning: photo id -2 is named by 1 measurement but no photo has it",
+                            R"(Warning: photo id 7 is named by 3 measurements but no photo has it: control points "A", "B")",
+                            R"(Warning: photo id 3 is named by 1 measurement but no photo has it: control point "A")",
+                            R"(Warning: photo id -2 is named by 1 measurement but no photo has it: control point "B")",
                         }));
   // Looking does not create entries; the conversion still does.
   EXPECT_EQ(photoTable.size(), 1u);
@@ -110,11 +111,11 @@ TEST_F(DiagnosticsTest, MeasurementsOutsideTheirImageAreCountedPerPoint) {
   appendControlPoint(point("Unknown size", {on(2, -5, -5), on(3, -5, -5)}));
   appendControlPoint(point("", {on(1, 1000, 1000)}));
   EXPECT_EQ(warnings(), (QStringList{
-                            R"(Warning: control point "Out" has 4 of 5 measurements outside their image)",
-                            R"(Warning: control point "NaN" has 2 of 2 measurements outside their image)",
+                            R"(Warning: control point "Out" has 4 of 5 measurements outside their image: photo 1)",
+                            R"(Warning: control point "NaN" has 2 of 2 measurements outside their image: photo 1)",
                             R"(Warning: control point "Unknown size" has blanks in its name)",
                             "Warning: control point 5 has an empty name",
-                            "Warning: control point 5 has 1 of 1 measurements outside their image",
+                            "Warning: control point 5 has 1 of 1 measurements outside their image: photo 1",
                         }));
 }
 
@@ -124,9 +125,9 @@ TEST_F(DiagnosticsTest, KindsComeInAFixedOrder) {
   appendControlPoint(point("P 1", {on(1, 11, 1), on(9)}));
   EXPECT_EQ(warnings(), (QStringList{
                             R"(Warning: photo id 1 is shared: kept "a.jpg", dropped "b.jpg")",
-                            "Warning: photo id 9 is named by 1 measurement but no photo has it",
+                            R"(Warning: photo id 9 is named by 1 measurement but no photo has it: control point "P 1")",
                             R"(Warning: control point "P 1" has blanks in its name)",
-                            R"(Warning: control point "P 1" has 1 of 2 measurements outside their image)",
+                            R"(Warning: control point "P 1" has 1 of 2 measurements outside their image: photo 1)",
                         }));
 }
 
@@ -152,6 +153,97 @@ TEST_F(DiagnosticsTest, LeavesTheStoresAsTheyWere) {
     EXPECT_EQ(controlPoints[0].measurements[i].imageName, plain[0].measurements[i].imageName);
   }
   EXPECT_EQ(photoTable.size(), 2u);
+}
+
+TEST_F(DiagnosticsTest, UnknownIdsAndOutsideMeasurementsNameTheFirstThree) {
+  insertPhoto(photo(1, "a.jpg", 10, 10));
+  insertPhoto(photo(2, "b.jpg", 10, 10));
+  insertPhoto(photo(3, "c.jpg", 10, 10));
+  insertPhoto(photo(4, "d.jpg", 10, 10));
+  for (const char* name : {"A", "", "C", "D", "E"}) appendControlPoint(point(name, {on(7), on(7)}));
+  appendControlPoint(point("F", {on(1, 11, 1), on(1, 12, 1), on(2, -1, 1), on(3, 1, 11), on(4, 1, 99), on(1, 5, 5)}));
+  EXPECT_EQ(warnings(),
+            (QStringList{
+                R"(Warning: photo id 7 is named by 10 measurements but no photo has it: control points "A", 2, "C" and 2 more)",
+                "Warning: control point 2 has an empty name",
+                R"(Warning: control point "F" has 5 of 6 measurements outside their image: photos 1, 2, 3 and 1 more)",
+            }));
+}
+
+// Each kind logs at most kMaxLinesPerKind lines, then one that counts the
+// rest; other kinds are not affected.
+TEST_F(DiagnosticsTest, AKindStopsAfterItsCapAndCountsTheRest) {
+  const int points = kMaxLinesPerKind + 3;
+  for (int i = 0; i < points; ++i) {
+    appendControlPoint(point("P"));
+    readNotes.checkPoints.push_back(CheckPointNote{i, QStringLiteral("1")});
+  }
+  readNotes.positions.push_back(PositionNote{0, true, QString()});
+  const QStringList lines = warnings();
+  // Every point after the first repeats the name "P"; every one has a CheckPoint note.
+  const QStringList expectedTail{
+      R"(Warning: control point "P" has no Position, written at 0, 0, 0)",
+  };
+  ASSERT_EQ(lines.size(), 1 + (kMaxLinesPerKind + 1) * 2);
+  EXPECT_EQ(lines[0], expectedTail[0]);
+  EXPECT_EQ(lines[1],
+            R"(Warning: control point "P": CheckPoint "1" is neither "true" nor "false", written as an ordinary control point (category 1))");
+  EXPECT_EQ(lines[kMaxLinesPerKind + 1], "Warning: and 3 more control points with an unclear CheckPoint");
+  EXPECT_EQ(lines[kMaxLinesPerKind + 2], R"(Warning: control points 1 and 2 have the same name "P")");
+  EXPECT_EQ(lines.last(), "Warning: and 2 more control points with a name used before");
+}
+
+TEST_F(DiagnosticsTest, ValueNotesNameTheirOwners) {
+  appendControlPoint(point(""));
+  ValueNote group;
+  group.owner = ValueNote::Photogroup;
+  group.number = 3;
+  group.field = QStringLiteral("Height");
+  group.text = QStringLiteral("3e2");
+  ValueNote photoId = group;
+  photoId.owner = ValueNote::Photo;
+  photoId.label = QStringLiteral("a\\b.jpg");
+  photoId.field = QStringLiteral("Id");
+  photoId.text = QStringLiteral("99999999999");
+  photoId.outOfRange = true;
+  ValueNote unnamed = group;
+  unnamed.owner = ValueNote::ControlPoint;
+  unnamed.number = 0;
+  unnamed.field = QStringLiteral("Measurement 3 x");
+  unnamed.text = QStringLiteral("\"1\"");
+  readNotes.values = {group, photoId, unnamed};
+  readNotes.positions.push_back(PositionNote{0, false, QStringLiteral("xyz")});
+  EXPECT_EQ(warnings(), (QStringList{
+                            "Warning: control point 1 has an empty name",
+                            R"(Warning: photogroup 3: Height "3e2" is not a number, read as 0)",
+                            R"(Warning: photo "a\\b.jpg": Id "99999999999" is out of range, read as 0)",
+                            R"(Warning: control point 1: Measurement 3 x "\"1\"" is not a number, read as 0)",
+                            "Warning: control point 1: Position x, y and z are missing or empty, written as 0",
+                        }));
+}
+
+// Image names matter only for measured photos; a photo with the same path
+// as an earlier one is the same image.
+TEST_F(DiagnosticsTest, ImageNamesOfMeasuredPhotosOnly) {
+  insertPhoto(photo(1, "cam1/IMG_1.JPG", 10, 10));
+  insertPhoto(photo(2, "cam1/IMG_1.JPG", 10, 10));
+  insertPhoto(photo(3, "cam2/IMG_1.JPG", 10, 10));
+  insertPhoto(photo(4, "cam3/", 10, 10));
+  insertPhoto(photo(5, "cam4/IMG_1.JPG", 10, 10));   // not measured
+  insertPhoto(photo(6, "", 10, 10));                  // not measured
+  insertPhoto(photo(7, "x/\xEF\xBF\xBD.JPG", 10, 10));
+  readNotes.lostImagePaths.push_back(7);
+  PhotoSizeNote unmeasured;
+  unmeasured.photoId = 5;
+  readNotes.photoSizes.push_back(unmeasured);
+  appendControlPoint(point("A", {on(1), on(2), on(3), on(4), on(7)}));
+  EXPECT_EQ(warnings(),
+            (QStringList{
+                R"(Warning: photos 1 ("cam1/IMG_1.JPG") and 3 ("cam2/IMG_1.JPG") have the same image name "IMG_1")",
+                R"(Warning: photo 4 ("cam3/") has an empty image name)",
+                QString::fromUtf8("Warning: photo 7 (\"x/\xEF\xBF\xBD.JPG\"): its image name \"\xEF\xBF\xBD\" has "
+                                  "bytes that are not UTF-8, written as replacement characters"),
+            }));
 }
 
 TEST(WrittenSummaryTest, CountsAndWording) {

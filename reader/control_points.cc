@@ -1,35 +1,111 @@
 #include "reader/control_points.h"
 
 #include "block/block.h"
+#include "block/read_notes.h"
 #include "reader/element_value.h"
+
+namespace {
+
+// Notes a value that is not a number, for the point at `point` (an index
+// into controlPoints). The field is named only then, so that sound values
+// cost nothing: "Position x", or "Measurement 2 x" for the second
+// measurement (`measurement` 2).
+void noteValue(ValueProblem problem, int point, const char* element, int measurement, const char* field,
+               const QString& text) {
+  if (problem == ValueProblem::None || !keepsValueNote()) return;
+  ValueNote note;
+  note.owner = ValueNote::ControlPoint;
+  note.number = point;
+  note.field = measurement > 0 ? QStringLiteral("%1 %2 %3").arg(QLatin1String(element)).arg(measurement).arg(QLatin1String(field))
+                               : QStringLiteral("%1 %2").arg(QLatin1String(element), QLatin1String(field));
+  note.text = text;
+  note.outOfRange = problem == ValueProblem::OutOfRange;
+  readNotes.values.push_back(std::move(note));
+}
+
+double readReal(pugi::xml_node parent, const char* field, int point, const char* element, int measurement = 0) {
+  const QString text = childText(parent, field);
+  ValueProblem problem = ValueProblem::None;
+  const double value = realValue(text, problem);
+  noteValue(problem, point, element, measurement, field, text);
+  return value;
+}
+
+int readInteger(pugi::xml_node parent, const char* field, int point, const char* element, int measurement) {
+  const QString text = childText(parent, field);
+  ValueProblem problem = ValueProblem::None;
+  const int value = integerValue(text, problem);
+  noteValue(problem, point, element, measurement, field, text);
+  return value;
+}
+
+// The coordinates of `position` that are missing or blank, such as "xz".
+QString missingCoordinates(pugi::xml_node position) {
+  QString missing;
+  for (const char* axis : {"x", "y", "z"}) {
+    if (isBlank(childText(position, axis))) missing += QLatin1String(axis);
+  }
+  return missing;
+}
+
+// Notes what the point about to be appended at `index` got in place of a
+// position.
+void notePosition(int index, pugi::xml_node position) {
+  PositionNote note;
+  note.point = index;
+  note.noPosition = !position;
+  if (position) note.coordinates = missingCoordinates(position);
+  if (note.noPosition || !note.coordinates.isEmpty()) readNotes.positions.push_back(std::move(note));
+}
+
+}  // namespace
 
 void readControlPoints(pugi::xml_node firstPoint) {
   for (pugi::xml_node node = firstPoint; node; node = node.next_sibling()) {
     ControlPoint point;
     ImageMeasurement scratch;
+    const int index = static_cast<int>(controlPoints.size());
+    pugi::xml_node lastName;
+    pugi::xml_node lastPosition;
+    pugi::xml_node lastCheckPoint;
 
     for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
       if (hasName(child, "Name")) {
         point.name = elementText(child);
+        lastName = child;
       } else if (hasName(child, "Position")) {
-        point.x = realValue(childText(child, "x"));
-        point.y = realValue(childText(child, "y"));
-        point.z = realValue(childText(child, "z"));
+        point.x = readReal(child, "x", index, "Position");
+        point.y = readReal(child, "y", index, "Position");
+        point.z = readReal(child, "z", index, "Position");
+        lastPosition = child;
       } else if (hasName(child, "CheckPoint")) {
         point.category = elementText(child) == QLatin1String("true") ? 2 : 1;
+        lastCheckPoint = child;
       } else if (hasName(child, "Measurement")) {
-        scratch.photoId = integerValue(childText(child, "PhotoId"));
-        scratch.x = realValue(childText(child, "x"));
-        scratch.y = realValue(childText(child, "y"));
+        const int number = static_cast<int>(point.measurements.size()) + 1;
+        scratch.photoId = readInteger(child, "PhotoId", index, "Measurement", number);
+        scratch.x = readReal(child, "x", index, "Measurement", number);
+        scratch.y = readReal(child, "y", index, "Measurement", number);
         point.measurements.push_back(scratch);
       }
     }
+    notePosition(index, lastPosition);
+    if (lastCheckPoint) {
+      const QString text = elementText(lastCheckPoint);
+      if (text != QLatin1String("true") && text != QLatin1String("false")) {
+        readNotes.checkPoints.push_back(CheckPointNote{index, text});
+      }
+    }
+    if (lastName && lostCharacters(lastName.text().get(), point.name)) readNotes.lostPointNames.push_back(index);
     appendControlPoint(point);
   }
 }
 
 void readControlPointsOf(pugi::xml_node container) {
   // Only an embedded value makes the element its own text node.
-  if (container.text().data() == container) appendControlPoint(ControlPoint());
+  if (container.text().data() == container) {
+    notePosition(static_cast<int>(controlPoints.size()), pugi::xml_node());
+    appendControlPoint(ControlPoint());
+  }
   readControlPoints(container.first_child());
 }

@@ -1,6 +1,7 @@
 #include "reader/control_points.h"
 
 #include "block/block.h"
+#include "block/read_notes.h"
 
 #include "tests/support/qt_print.h"
 
@@ -138,6 +139,67 @@ TEST_F(ControlPointsTest, CallsAccumulateInOrder) {
 TEST_F(ControlPointsTest, NullNodeAppendsNothing) {
   readControlPoints(pugi::xml_node());
   EXPECT_TRUE(controlPoints.empty());
+}
+
+// The reader notes what it substituted, without changing the records.
+TEST_F(ControlPointsTest, NotesValuesPositionsCheckPointsAndLostNames) {
+  read("<ControlPoints>"
+       "<P><Name>A</Name><Position><x>412410,5</x><y>1</y><z>2</z></Position><CheckPoint>True</CheckPoint>"
+       "<Measurement><PhotoId>99999999999</PhotoId><x>1</x><y>1 2</y></Measurement></P>"
+       "<P><Name>M\xFCller</Name><Position><x>1</x><z/></Position><CheckPoint>false</CheckPoint></P>"
+       "<P><CheckPoint>true</CheckPoint><Name>\xEF\xBF\xBD</Name></P>"
+       "</ControlPoints>");
+  ASSERT_EQ(controlPoints.size(), 3u);
+  EXPECT_EQ(controlPoints[0].x, 0.0);
+  EXPECT_EQ(controlPoints[0].category, 1);
+  EXPECT_EQ(controlPoints[0].measurements[0].photoId, 0);
+
+  ASSERT_EQ(readNotes.values.size(), 3u);
+  const ValueNote& x = readNotes.values[0];
+  EXPECT_EQ(x.owner, ValueNote::ControlPoint);
+  EXPECT_EQ(x.number, 0);
+  EXPECT_EQ(x.field, "Position x");
+  EXPECT_EQ(x.text, "412410,5");
+  EXPECT_FALSE(x.outOfRange);
+  EXPECT_EQ(readNotes.values[1].field, "Measurement 1 PhotoId");
+  EXPECT_TRUE(readNotes.values[1].outOfRange);
+  EXPECT_EQ(readNotes.values[2].field, "Measurement 1 y");
+  EXPECT_EQ(readNotes.values[2].text, "1 2");
+
+  ASSERT_EQ(readNotes.positions.size(), 2u);
+  EXPECT_EQ(readNotes.positions[0].point, 1);
+  EXPECT_FALSE(readNotes.positions[0].noPosition);
+  EXPECT_EQ(readNotes.positions[0].coordinates, "yz");
+  EXPECT_EQ(readNotes.positions[1].point, 2);
+  EXPECT_TRUE(readNotes.positions[1].noPosition);
+
+  ASSERT_EQ(readNotes.checkPoints.size(), 1u);
+  EXPECT_EQ(readNotes.checkPoints[0].point, 0);
+  EXPECT_EQ(readNotes.checkPoints[0].text, "True");
+
+  EXPECT_EQ(readNotes.lostPointNames, std::vector<int>{1});
+
+  resetStores();
+  EXPECT_TRUE(readNotes.values.empty() && readNotes.positions.empty() && readNotes.checkPoints.empty());
+}
+
+// Only the first notes of values are kept; the others are counted, so that a
+// block full of decimal commas costs no memory for them.
+TEST_F(ControlPointsTest, KeepsTheFirstValueNotesAndCountsTheRest) {
+  std::string xml = "<ControlPoints>";
+  for (int i = 0; i < kMaxLinesPerKind + 5; ++i) xml += "<P><Position><x>1,5</x><y>1</y><z>1</z></Position></P>";
+  read((xml + "</ControlPoints>").c_str());
+  ASSERT_EQ(readNotes.values.size(), static_cast<size_t>(kMaxLinesPerKind));
+  EXPECT_EQ(readNotes.values.back().number, kMaxLinesPerKind - 1);
+  EXPECT_EQ(readNotes.valuesNotKept, 5);
+}
+
+// The last Position and CheckPoint decide, as they decide the record.
+TEST_F(ControlPointsTest, NotesFollowTheChildThatDecides) {
+  read("<ControlPoints><P><Position/><Position><x>1</x><y>2</y><z>3</z></Position>"
+       "<CheckPoint>yes</CheckPoint><CheckPoint>true</CheckPoint></P></ControlPoints>");
+  EXPECT_TRUE(readNotes.positions.empty());
+  EXPECT_TRUE(readNotes.checkPoints.empty());
 }
 
 }  // namespace

@@ -25,6 +25,31 @@ int integerValue(const QString& text);
 // exponent reads as an infinity); 0 when it is empty or not a number.
 double realValue(const QString& text);
 
+// Why a text that holds more than white space read as 0.
+enum class ValueProblem {
+  None,        // it is a number, or empty (or white space alone)
+  NotANumber,  // such as "412410,5", "0x10", "1 2" or "12a"
+  OutOfRange,  // an integer beyond 32 bits
+};
+
+// integerValue(text), and in `problem` why it read as 0 when it did not
+// read as what it says.
+int integerValue(const QString& text, ValueProblem& problem);
+
+// realValue(text), and in `problem` why it read as 0 when it did not read
+// as what it says. An overflowing exponent reads as an infinity, which is
+// no problem here.
+double realValue(const QString& text, ValueProblem& problem);
+
+// Whether `text` is empty or white space alone.
+bool isBlank(const QString& text);
+
+// Whether `decoded`, the text of the bytes `utf8`, holds more replacement
+// characters (U+FFFD) than the bytes spell as UTF-8: then some bytes were
+// not UTF-8 and their characters are lost. Costs a scan of `decoded` only
+// when it holds no replacement character.
+bool lostCharacters(const char* utf8, const QString& decoded);
+
 // Whether the name of `node` is exactly `name` (case-sensitive). Text nodes
 // have an empty name and match no element name.
 bool hasName(pugi::xml_node node, const char* name);

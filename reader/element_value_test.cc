@@ -117,4 +117,57 @@ TEST(RealValueTest, NanIsANumber) {
   EXPECT_TRUE(std::isnan(realValue(QStringLiteral("nan"))));
 }
 
+struct ProblemCase {
+  const char* text;
+  ValueProblem integer;
+  ValueProblem real;
+};
+
+void PrintTo(const ProblemCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
+class ValueProblemTest : public ::testing::TestWithParam<ProblemCase> {};
+
+// The checked readings give the same values as the plain ones, and say why
+// a text that is not blank read as 0.
+TEST_P(ValueProblemTest, NamesWhatReadAsZero) {
+  const QString text = QString::fromUtf8(GetParam().text);
+  ValueProblem problem = ValueProblem::None;
+  EXPECT_EQ(integerValue(text, problem), integerValue(text));
+  EXPECT_EQ(problem, GetParam().integer);
+  const double real = realValue(text, problem);
+  EXPECT_TRUE(real == realValue(text) || (std::isnan(real) && std::isnan(realValue(text))));
+  EXPECT_EQ(problem, GetParam().real);
+}
+
+constexpr ValueProblem kNone = ValueProblem::None;
+constexpr ValueProblem kNotANumber = ValueProblem::NotANumber;
+constexpr ValueProblem kOutOfRange = ValueProblem::OutOfRange;
+
+INSTANTIATE_TEST_SUITE_P(
+    Conventions, ValueProblemTest,
+    ::testing::Values(ProblemCase{"12", kNone, kNone}, ProblemCase{" -7 ", kNone, kNone},
+                      ProblemCase{"", kNone, kNone}, ProblemCase{" \n\t", kNone, kNone},
+                      ProblemCase{"412410,5", kNotANumber, kNotANumber}, ProblemCase{"0x10", kNotANumber, kNotANumber},
+                      ProblemCase{"1 2", kNotANumber, kNotANumber}, ProblemCase{"12a", kNotANumber, kNotANumber},
+                      ProblemCase{"1.5", kNotANumber, kNone}, ProblemCase{"+", kNotANumber, kNotANumber},
+                      ProblemCase{"2147483648", kOutOfRange, kNone}, ProblemCase{"-99999999999", kOutOfRange, kNone},
+                      ProblemCase{"1e400", kNotANumber, kNone}, ProblemCase{"nan", kNotANumber, kNone}));
+
+// Only replacement characters that the bytes do not spell count as lost.
+TEST(LostCharactersTest, CountsReplacementsTheBytesDoNotSpell) {
+  const struct {
+    const char* bytes;
+    bool lost;
+  } cases[] = {
+      {"M\xC3\xBCller", false},                  // valid UTF-8
+      {"M\xEF\xBF\xBDller", false},             // a replacement character of the file's own
+      {"M\xFCller", true},                       // Latin-1 read as UTF-8
+      {"\xEF\xBF\xBD and \xFC", true},          // one of each
+      {"", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(lostCharacters(c.bytes, QString::fromUtf8(c.bytes)), c.lost) << c.bytes;
+  }
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 #include "reader/photogroups.h"
 
 #include "block/block.h"
+#include "block/read_notes.h"
 
 #include "tests/support/qt_print.h"
 
@@ -108,6 +109,52 @@ TEST_F(PhotogroupsTest, EachCallStartsAfresh) {
 TEST_F(PhotogroupsTest, NullNodeReadsNothing) {
   readPhotogroups(pugi::xml_node());
   EXPECT_TRUE(photoTable.empty());
+}
+
+// Photos that do not take their own group's size are noted with the group
+// whose size they take, and bad sizes and ids with their groups and paths.
+TEST_F(PhotogroupsTest, NotesBorrowedSizesAndBadValues) {
+  read("<Photogroups>"
+       "<G><Name>A</Name><Photo><Id>1</Id><ImagePath>a1.jpg</ImagePath></Photo>"
+       "<ImageDimensions><Width>400</Width><Height>300</Height></ImageDimensions>"
+       "<Photo><Id>2</Id><ImagePath>a2.jpg</ImagePath></Photo></G>"
+       "<G><Photo><Id>3</Id><ImagePath>b/\xFC.jpg</ImagePath></Photo><Name>B</Name>"
+       "<ImageDimensions><Width>8k</Width><Height>600</Height></ImageDimensions></G>"
+       "<G><Photo><Id>4x</Id><ImagePath>c.jpg</ImagePath></Photo></G>"
+       "</Photogroups>");
+  expectPhoto(3, "b/\xEF\xBF\xBD.jpg", "A", 400, 300);  // the records are as before
+
+  ASSERT_EQ(readNotes.photoSizes.size(), 3u);
+  const PhotoSizeNote& first = readNotes.photoSizes[0];
+  EXPECT_EQ(first.photoId, 1);
+  EXPECT_EQ(first.cause, PhotoSizeNote::NoneBefore);
+  const PhotoSizeNote& borrowed = readNotes.photoSizes[1];
+  EXPECT_EQ(borrowed.photoId, 3);
+  EXPECT_EQ(borrowed.group, "B");  // its own name, though it comes after the photo
+  EXPECT_EQ(borrowed.groupNumber, 2);
+  EXPECT_EQ(borrowed.sizeGroup, "A");
+  EXPECT_EQ(borrowed.width, 400);
+  EXPECT_EQ(borrowed.cause, PhotoSizeNote::OwnComesAfter);
+  const PhotoSizeNote& none = readNotes.photoSizes[2];
+  EXPECT_EQ(none.photoId, 0);
+  EXPECT_EQ(none.group, "");
+  EXPECT_EQ(none.groupNumber, 3);
+  EXPECT_EQ(none.sizeGroup, "B");
+  EXPECT_EQ(none.width, 0);
+  EXPECT_EQ(none.height, 600);
+  EXPECT_EQ(none.cause, PhotoSizeNote::OwnMissing);
+
+  ASSERT_EQ(readNotes.values.size(), 2u);
+  EXPECT_EQ(readNotes.values[0].owner, ValueNote::Photogroup);
+  EXPECT_EQ(readNotes.values[0].label, "B");
+  EXPECT_EQ(readNotes.values[0].number, 2);
+  EXPECT_EQ(readNotes.values[0].field, "Width");
+  EXPECT_EQ(readNotes.values[0].text, "8k");
+  EXPECT_EQ(readNotes.values[1].owner, ValueNote::Photo);
+  EXPECT_EQ(readNotes.values[1].label, "c.jpg");
+  EXPECT_EQ(readNotes.values[1].field, "Id");
+
+  EXPECT_EQ(readNotes.lostImagePaths, std::vector<int>{3});
 }
 
 }  // namespace

@@ -214,14 +214,14 @@ INSTANTIATE_TEST_SUITE_P(
                    R"(Warning: photo id 1 is shared: kept "D:\\img\\IMG_0001.JPG", dropped "b/IMG_9.JPG")", "GCP_01",
                    "IMG_0001        -199.50000000         149.50000000 1"},
         WarningRow{"UnknownId", "GCP_01", "", "<Measurement><PhotoId>7</PhotoId><x>0</x><y>0</y></Measurement>",
-                   "Warning: photo id 7 is named by 1 measurement but no photo has it", "GCP_01",
+                   R"(Warning: photo id 7 is named by 1 measurement but no photo has it: control point "GCP_01")", "GCP_01",
                    "           0.50000000          -0.50000000 1"},
         WarningRow{"BlankInName", "GCP 01", "", "", R"(Warning: control point "GCP 01" has blanks in its name)",
                    "GCP 01", "IMG_0001        -199.50000000         149.50000000 1"},
         WarningRow{"EmptyName", "", "", "", "Warning: control point 1 has an empty name", "",
                    "IMG_0001        -199.50000000         149.50000000 1"},
         WarningRow{"OutsideImage", "GCP_01", "", "<Measurement><PhotoId>1</PhotoId><x>401</x><y>0</y></Measurement>",
-                   R"(Warning: control point "GCP_01" has 1 of 1 measurements outside their image)", "GCP_01",
+                   R"(Warning: control point "GCP_01" has 1 of 1 measurements outside their image: photo 1)", "GCP_01",
                    "IMG_0001         201.50000000         149.50000000 1"}),
     RowLabel());
 

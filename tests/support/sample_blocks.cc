@@ -93,6 +93,6 @@ Lines convertedLines(const QString& input, const QString& output, const std::str
 }
 
 Lines exampleLines(const QString& input, const QString& output) {
-  return Lines{filePathLine(input), "Warning: photo id 99 is named by 1 measurement but no photo has it",
+  return Lines{filePathLine(input), R"(Warning: photo id 99 is named by 1 measurement but no photo has it: control point "CHK_01")",
                generateFileLine(output), "Written: 4 control points (2 check points), 7 measurements"};
 }
