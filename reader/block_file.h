@@ -56,6 +56,8 @@ TextPosition textPosition(const QByteArray& text, std::ptrdiff_t offset);
 
 // The bytes of a document as the parser works on them: `raw` itself when
 // `encoding` is UTF-8, otherwise `raw` decoded from `encoding` and encoded
-// as UTF-8 (a byte-order mark kept as a character), so that the parser's
-// error offsets index it.
+// as UTF-8 exactly as the parser does it (a byte-order mark kept as a
+// character, an unpaired UTF-16 surrogate dropped, every UTF-32 unit written
+// as it is, even beyond U+10FFFF), so that the parser's error offsets index
+// it.
 QByteArray parserText(const QByteArray& raw, pugi::xml_encoding encoding);
