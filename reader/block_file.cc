@@ -133,9 +133,14 @@ QString failureReason(const pugi::xml_parse_result& result, int error,
   return reason;
 }
 
-LoadResult failed(const QString& reason) {
+// Logs the failure to load `inputPath` (null for a document in memory).
+LoadResult failed(const QString& inputPath, const QString& reason) {
   qDebug() << "Open failed";
-  qDebug() << "Reason:" << reason;
+  if (inputPath.isNull()) {
+    qDebug() << "Reason:" << reason;
+  } else {
+    qDebug() << "Reason:" << inputPath << reason;
+  }
   return LoadResult{false, reason};
 }
 
@@ -244,7 +249,8 @@ pugi::xml_parse_result parseBlanked(pugi::xml_document& document, char* text, st
 // Hands the children of every `Photogroups` and `ControlPoints` element of
 // the root's first `Block` to their readers. blankUnreadContent spares
 // exactly these two sections; a section read here must be spared there too.
-void walkBlock(const pugi::xml_document& document) {
+// Returns whether there is such a `Block`.
+bool walkBlock(const pugi::xml_document& document) {
   const pugi::xml_node block = document.first_child().child("Block");
   for (pugi::xml_node child = block.first_child(); child; child = child.next_sibling()) {
     if (hasName(child, "Photogroups")) {
@@ -253,12 +259,15 @@ void walkBlock(const pugi::xml_document& document) {
       readControlPointsOf(child);
     }
   }
+  return static_cast<bool>(block);
 }
 
 // Runs `parse` on a fresh document (in an arena for the lean mode) and walks
-// the block when it succeeds. The document and its arena are gone when this
-// returns; only the stores keep what was read.
-LoadResult parseAndWalk(TreeMode mode, const std::function<pugi::xml_parse_result(pugi::xml_document&)>& parse,
+// the block when it succeeds; a failure names `inputPath` unless it is null.
+// The document and its arena are gone when this returns; only the stores
+// keep what was read.
+LoadResult parseAndWalk(const QString& inputPath, TreeMode mode,
+                        const std::function<pugi::xml_parse_result(pugi::xml_document&)>& parse,
                         const std::function<std::optional<QByteArray>()>& parsedBytes) {
   std::optional<ParserArena> arena;
   if (mode == TreeMode::Lean) arena.emplace();
@@ -269,19 +278,18 @@ LoadResult parseAndWalk(TreeMode mode, const std::function<pugi::xml_parse_resul
   if (result.status != pugi::status_ok) {
     document.reset();
     arena.reset();
-    return failed(failureReason(result, error, parsedBytes));
+    return failed(inputPath, failureReason(result, error, parsedBytes));
   }
-  walkBlock(document);
-  return LoadResult{true, QString()};
+  return LoadResult{true, QString(), walkBlock(document)};
 }
 
 }  // namespace
 
 LoadResult loadBlockFile(const QString& inputPath, TreeMode mode) {
-  if (QFileInfo(inputPath).isDir()) return failed(systemReason(EISDIR));
+  if (QFileInfo(inputPath).isDir()) return failed(inputPath, systemReason(EISDIR));
 
   const LoadResult result = parseAndWalk(
-      mode,
+      inputPath, mode,
       [&](pugi::xml_document& document) {
         std::size_t size = 0;
         if (char* const text = mode == TreeMode::Lean ? readUtf8File(inputPath, size) : nullptr) {
@@ -303,7 +311,7 @@ LoadResult loadBlockFile(const QString& inputPath, TreeMode mode) {
 
 LoadResult loadBlockText(const char* data, std::size_t size, TreeMode mode) {
   return parseAndWalk(
-      mode,
+      QString(), mode,
       [&](pugi::xml_document& document) {
         if (mode == TreeMode::Lean && surelyUtf8(data, std::min(size, kHeadSize), size) && size < SIZE_MAX) {
           if (char* const text = static_cast<char*>(pugi::get_memory_allocation_function()(size + 1))) {

@@ -117,7 +117,7 @@ TEST_P(LoadFailureTest, LogsOpenFailedAndWhy) {
   const LoadResult result = loadBlockFile(path);
   EXPECT_FALSE(result);
   EXPECT_EQ(result.reason, QString::fromUtf8(c.reason));
-  EXPECT_EQ(log.lines(), (QStringList{"Open failed", QStringLiteral("Reason: \"%1\"").arg(c.reason)}));
+  EXPECT_EQ(log.lines(), (QStringList{"Open failed", QStringLiteral("Reason: \"%1\" \"%2\"").arg(path, c.reason)}));
   ASSERT_EQ(controlPoints.size(), 1u);  // the stores are left as they were
   EXPECT_EQ(controlPoints[0].name, "kept");
 }
@@ -140,7 +140,7 @@ TEST_F(BlockFileTest, DirectoryIsNotABlockFile) {
   const LoadResult result = loadBlockFile(dir_.path());
   EXPECT_FALSE(result);
   EXPECT_EQ(log.lines().value(0), "Open failed");
-  EXPECT_EQ(log.lines().value(1), "Reason: \"Is a directory\"");
+  EXPECT_EQ(log.lines().value(1), QStringLiteral("Reason: \"%1\" \"Is a directory\"").arg(dir_.path()));
 }
 
 // The same block in each encoding the parser detects must read the same.
