@@ -262,8 +262,18 @@ TEST_F(e2e, ArgumentsAfterTheFirstAreIgnored) {
   const ToolRun r = run({"block.xml", "other.xml", "--version"}, dir());
   EXPECT_TRUE(exited(r, 0));
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(lines(r.err), convertedLines("block.xml", beside(".", "block.gci")));
+  Lines expected = convertedLines("block.xml", beside(".", "block.gci"));
+  expected.insert(expected.begin(), R"(Warning: only the first argument is converted; ignored: "other.xml", "--version")");
+  EXPECT_EQ(lines(r.err), expected);
   EXPECT_EQ(readFile(path("block.gci")), sampleGci());
+  EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml", "other.xml"}));
+
+  // The warning comes first, so it is there also when the first one fails.
+  const ToolRun missing = run({"missing.xml", "other.xml"}, dir());
+  EXPECT_TRUE(exited(missing, 1));
+  EXPECT_EQ(lines(missing.err),
+            (Lines{R"(Warning: only the first argument is converted; ignored: "other.xml")", kOpenFailed,
+                   reasonLine("missing.xml", "Cannot open the file: No such file or directory")}));
   EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml", "other.xml"}));
 }
 
@@ -273,7 +283,7 @@ struct LoadFailureRow {
   const char* label;
   enum Kind { Missing, File, Directory } kind;
   QByteArray content;
-  std::string reasonLine;  // empty: any "Reason: \"...\"" line
+  std::string reason;  // empty: any reason
 };
 using LoadFailure = Table<LoadFailureRow>;
 
@@ -291,10 +301,10 @@ TEST_P(LoadFailure, SaysWhyAndWritesNothing) {
   const Lines err = lines(r.err);
   ASSERT_EQ(err.size(), 2u) << r.err;
   EXPECT_EQ(err[0], kOpenFailed);
-  if (row.reasonLine.empty()) {
-    EXPECT_TRUE(startsWith(err[1], "Reason: \"") && err[1].back() == '"') << err[1];
+  if (row.reason.empty()) {
+    EXPECT_TRUE(startsWith(err[1], "Reason: " + quoted(input) + " \"") && err[1].back() == '"') << err[1];
   } else {
-    EXPECT_EQ(err[1], row.reasonLine);
+    EXPECT_EQ(err[1], reasonLine(input, row.reason));
   }
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(listDir(dir()), before);
@@ -303,22 +313,42 @@ TEST_P(LoadFailure, SaysWhyAndWritesNothing) {
 // A mismatched end tag is reported where its name starts, counted in
 // characters: the two é before it are four bytes in UTF-8 but two columns.
 const QString kMismatch = QStringLiteral("<Root>\n  <Block>\n  <Name>\u00e9\u00e9</Nme>\n</Root>\n");
-const std::string kNoElement = reasonLine("No document element found");
+const std::string kNoElement = "No document element found";
+
+// `units` as UTF-32 code units, little-endian, after a byte-order mark.
+QByteArray utf32(const std::vector<char32_t>& units) {
+  QByteArray bytes("\xFF\xFE\0\0", 4);
+  for (const char32_t unit : units) {
+    for (int shift = 0; shift < 32; shift += 8) bytes.append(static_cast<char>((unit >> shift) & 0xFF));
+  }
+  return bytes;
+}
+
+// A mismatched end tag on the line after an invalid code unit: a lone
+// surrogate that the parser drops, a unit beyond U+10FFFF that it keeps.
+const QString kMismatchAfterLoneSurrogate =
+    QStringLiteral("<Root>") + QChar(0xD800) + QStringLiteral("\n  <Name>ab</Nme>\n</Root>\n");
+const QByteArray kMismatchAfterOutOfRangeUnit =
+    utf32({'<', 'R', '>', 0x110000, '\n', 'a', 'b', '<', '/', 'X', '>', '<', '/', 'R', '>'});
 
 INSTANTIATE_TEST_SUITE_P(
     e2e, LoadFailure,
     testing::Values(
         LoadFailureRow{"MissingFile", LoadFailureRow::Missing, "",
-                       reasonLine("Cannot open the file: No such file or directory")},
+                       "Cannot open the file: No such file or directory"},
         LoadFailureRow{"EmptyFile", LoadFailureRow::File, "", kNoElement},
         LoadFailureRow{"DeclarationOnly", LoadFailureRow::File, "<?xml version=\"1.0\"?>\n", kNoElement},
         LoadFailureRow{"CommentOnly", LoadFailureRow::File, "<!-- nothing here -->\n", kNoElement},
         LoadFailureRow{"MismatchedTag", LoadFailureRow::File, "<Root>\n  <Block>\n  </Blok>\n</Root>\n",
-                       reasonLine("Start-end tags mismatch at line 3, column 5")},
+                       "Start-end tags mismatch at line 3, column 5"},
         LoadFailureRow{"MismatchedTagAfterWideCharacters", LoadFailureRow::File, kMismatch.toUtf8(),
-                       reasonLine("Start-end tags mismatch at line 3, column 13")},
+                       "Start-end tags mismatch at line 3, column 13"},
         LoadFailureRow{"MismatchedTagInUtf16", LoadFailureRow::File, utf16(kMismatch, false),
-                       reasonLine("Start-end tags mismatch at line 3, column 13")},
+                       "Start-end tags mismatch at line 3, column 13"},
+        LoadFailureRow{"MismatchedTagAfterLoneSurrogateInUtf16", LoadFailureRow::File,
+                       utf16(kMismatchAfterLoneSurrogate, true), "Start-end tags mismatch at line 2, column 13"},
+        LoadFailureRow{"MismatchedTagAfterUnitBeyondUnicodeInUtf32", LoadFailureRow::File,
+                       kMismatchAfterOutOfRangeUnit, "Start-end tags mismatch at line 2, column 5"},
         LoadFailureRow{"Directory", LoadFailureRow::Directory, "", ""}),
     RowLabel());
 
@@ -327,6 +357,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct NoOutputRow {
   const char* label;
   QByteArray content;
+  std::string why;  // after "Warning: no GCI file written: "
 };
 using NoOutput = Table<NoOutputRow>;
 
@@ -335,9 +366,12 @@ TEST_P(NoOutput, LogsTheInputOnlyAndSucceeds) {
   writeFile(input, GetParam().content);
   const ToolRun r = run({input});
   EXPECT_TRUE(exited(r, 0));
-  EXPECT_EQ(lines(r.err), Lines{filePathLine(input)});
+  EXPECT_EQ(lines(r.err), (Lines{filePathLine(input), "Warning: no GCI file written: " + GetParam().why}));
   EXPECT_EQ(listDir(dir()), Lines{"block.xml"});
 }
+
+const std::string kNoBlock = "the root element has no Block";
+const std::string kNoPoints = "the block has no control points";
 
 const QByteArray kPoints =
     "<ControlPoints><ControlPoint><Name>P</Name><Position><x>1</x><y>2</y><z>3</z></Position></ControlPoint>"
@@ -345,13 +379,14 @@ const QByteArray kPoints =
 
 INSTANTIATE_TEST_SUITE_P(
     e2e, NoOutput,
-    testing::Values(NoOutputRow{"RootWithoutBlock", "<Root><Other/></Root>"},
-                    NoOutputRow{"BlockNameIsCaseSensitive", "<Root><block>" + kPoints + "</block></Root>"},
-                    NoOutputRow{"ControlPointsOutsideBlock", "<Root>" + kPoints + "<Block/></Root>"},
+    testing::Values(NoOutputRow{"RootWithoutBlock", "<Root><Other/></Root>", kNoBlock},
+                    NoOutputRow{"BlockNameIsCaseSensitive", "<Root><block>" + kPoints + "</block></Root>", kNoBlock},
+                    NoOutputRow{"ControlPointsOutsideBlock", "<Root>" + kPoints + "<Block/></Root>", kNoPoints},
                     NoOutputRow{"BlockWithoutControlPoints",
                                 "<Root><Block><Photogroups><Photogroup><Photo><Id>1</Id></Photo></Photogroup>"
-                                "</Photogroups></Block></Root>"},
-                    NoOutputRow{"EmptyControlPoints", "<Root><Block><ControlPoints/></Block></Root>"}),
+                                "</Photogroups></Block></Root>",
+                                kNoPoints},
+                    NoOutputRow{"EmptyControlPoints", "<Root><Block><ControlPoints/></Block></Root>", kNoPoints}),
     RowLabel());
 
 // --- Conversions -----------------------------------------------------------------
@@ -758,7 +793,8 @@ TEST_P(Logging, LinesStayPlainAndPresent) {
 
   const ToolRun failed = run({path("missing.xml")}, QString(), env);
   EXPECT_TRUE(exited(failed, 1));
-  EXPECT_EQ(lines(failed.err), (Lines{kOpenFailed, reasonLine("Cannot open the file: No such file or directory")}));
+  EXPECT_EQ(lines(failed.err),
+            (Lines{kOpenFailed, reasonLine(path("missing.xml"), "Cannot open the file: No such file or directory")}));
 }
 
 std::vector<LoggingRow> loggingRows() {
