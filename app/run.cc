@@ -48,7 +48,10 @@ const char kHelp[] =
     "  Warning: control point \"NAME\" has K of M measurements outside their image\n"
     "  Generate file:  \"PATH\"           the GCI file was written\n"
     "  Written: N control points (C check points), M measurements\n"
-    "  Open failed / Reason: \"...\"      the input could not be loaded, and why\n"
+    "  Warning: no GCI file written: the block has no control points\n"
+    "  Warning: no GCI file written: the root element has no Block\n"
+    "  Warning: only the first argument is converted; ignored: \"PATH\"[, ...]\n"
+    "  Open failed / Reason: \"PATH\" \"...\"  the input could not be loaded, and why\n"
     "  Write failed: \"PATH\" \"REASON\"  the output could not be written\n"
     "  Out of memory\n";
 
