@@ -91,8 +91,8 @@ int printToStdout(const char* text) {
 // the local 8-bit encoding, which keeps every byte of a file name.
 QStringList argumentsAfterProgram(int argc, char** argv) {
 #if defined(Q_OS_WIN)
-  const QStringList arguments = QCoreApplication::arguments();
-  if (arguments.size() >= 2) return arguments.mid(1);
+  const QStringList wide = QCoreApplication::arguments();
+  if (wide.size() >= 2) return wide.mid(1);
 #endif
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
