@@ -1,14 +1,24 @@
+#include "app/local_encoding.h"
 #include "app/run.h"
 
 #include <QCoreApplication>
 
+#include <csignal>
 #include <cstdio>
 #include <new>
 
 int main(int argc, char** argv) {
+#ifdef SIGXFSZ
+  // Beyond a file-size limit (ulimit -f) a write then fails with "File too
+  // large" and is reported like any other write failure, instead of the
+  // signal ending the process without a word and leaving a partial file.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   installLogHandler();
   try {
     QCoreApplication application(argc, argv);
+    // The application object has set the locale from the environment.
+    useLocaleEncoding();
     // All the work is done here; there is nothing to wait for in an event
     // loop, so the process ends as soon as the file is written.
     return runCommandLine(argc, argv);

@@ -64,7 +64,10 @@ const char kHelp[] =
     "  Warning: and K more ...           after 20 lines of one kind\n"
     "  Generate file:  \"PATH\"           the GCI file was written\n"
     "  Written: N control points (C check points), M measurements\n"
-    "  Open failed / Reason: \"...\"      the input could not be loaded, and why\n"
+    "  Warning: no GCI file written: the block has no control points\n"
+    "  Warning: no GCI file written: the root element has no Block\n"
+    "  Warning: only the first argument is converted; ignored: \"PATH\"[, ...]\n"
+    "  Open failed / Reason: \"PATH\" \"...\"  the input could not be loaded, and why\n"
     "  Write failed: \"PATH\" \"REASON\"  the output could not be written\n"
     "  Out of memory\n";
 
@@ -97,17 +100,34 @@ int printToStdout(const char* text) {
   return 0;
 }
 
-// The block file's path as the user typed it. On Windows it comes from the
-// wide command line, so that a name outside the ANSI code page (a folder in
-// Greek on a German system) arrives intact; the 8-bit argv there has already
-// lost such characters. Elsewhere the argument is decoded from the local
-// 8-bit encoding.
-QString inputPathArgument(char** argv) {
+// The arguments after the program name as the user typed them. On Windows
+// they come from the wide command line, so that a name outside the ANSI code
+// page (a folder in Greek on a German system) arrives intact; the 8-bit argv
+// there has already lost such characters. Elsewhere they are decoded from
+// the local 8-bit encoding, which keeps every byte of a file name.
+QStringList argumentsAfterProgram(int argc, char** argv) {
 #if defined(Q_OS_WIN)
-  const QStringList arguments = QCoreApplication::arguments();
-  if (arguments.size() >= 2) return arguments.at(1);
+  const QStringList wide = QCoreApplication::arguments();
+  if (wide.size() >= 2) return wide.mid(1);
 #endif
-  return QString::fromLocal8Bit(argv[1]);
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  return arguments;
+}
+
+// One block per run: further arguments are named, not converted.
+void warnAboutIgnoredArguments(const QStringList& ignored) {
+  if (ignored.isEmpty()) return;
+  QDebug line = qDebug().nospace();
+  line << "Warning: only the first argument is converted; ignored: ";
+  for (int i = 0; i < ignored.size(); ++i) line << (i ? ", " : "") << ignored.at(i);
+}
+
+// A run that succeeds without a file says why there is none.
+void warnNothingWritten(const LoadResult& loaded) {
+  qDebug().noquote() << "Warning: no GCI file written:"
+                     << (loaded.hasBlock ? QStringLiteral("the block has no control points")
+                                         : QStringLiteral("the root element has no Block"));
 }
 
 int convert(const QString& inputPath) {
@@ -117,6 +137,7 @@ int convert(const QString& inputPath) {
   convertMeasurements();
   const WriteResult written = writeGciFile(inputPath);
   if (written.status == WriteResult::Written) logWrittenSummary(countWritten(controlPoints));
+  if (loaded && written.status == WriteResult::NothingToWrite) warnNothingWritten(loaded);
   return loaded && written ? 0 : 1;
 }
 
@@ -135,7 +156,9 @@ int runCommandLine(int argc, char** argv) {
     const char* argument = argv[1];
     if (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0) return printToStdout(kHelp);
     if (std::strcmp(argument, "--version") == 0) return printToStdout("block2gci " BLOCK2GCI_VERSION "\n");
-    return convert(inputPathArgument(argv));
+    const QStringList arguments = argumentsAfterProgram(argc, argv);
+    warnAboutIgnoredArguments(arguments.mid(1));
+    return convert(arguments.value(0));
   } catch (const std::bad_alloc&) {
     qDebug() << "Out of memory";
     return 1;

@@ -46,6 +46,19 @@ bool isSameFile(const QString& a, const QString& b) {
   return first.exists() && second.exists() && first.canonicalFilePath() == second.canonicalFilePath();
 }
 
+// Writes all of `text`. A write that comes back short (the disk filled up,
+// a file-size limit was reached) is repeated with the rest, so that the
+// failing write is the one that learns the system's reason: false then, with
+// the reason in file.errorString().
+bool writeAll(QSaveFile& file, const QByteArray& text) {
+  for (qint64 written = 0; written < text.size();) {
+    const qint64 count = file.write(text.constData() + written, text.size() - written);
+    if (count <= 0) return false;
+    written += count;
+  }
+  return true;
+}
+
 WriteResult failed(const QString& outputPath, const QString& reason) {
   qDebug() << "Write failed:" << outputPath << reason;
   return WriteResult{WriteResult::Failed, outputPath, reason};
@@ -97,7 +110,7 @@ WriteResult writeGciFile(const QString& inputPath) {
   QSaveFile file(outputPath);
   file.setDirectWriteFallback(true);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return failed(outputPath, file.errorString());
-  if (file.write(text) != text.size()) {
+  if (!writeAll(file, text)) {
     const QString reason = file.errorString();
     file.cancelWriting();
     return failed(outputPath, reason);

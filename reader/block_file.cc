@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextCodec>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,15 +23,71 @@
 
 namespace {
 
-const char* codecName(pugi::xml_encoding encoding) {
-  switch (encoding) {
-    case pugi::encoding_utf16_le: return "UTF-16LE";
-    case pugi::encoding_utf16_be: return "UTF-16BE";
-    case pugi::encoding_utf32_le: return "UTF-32LE";
-    case pugi::encoding_utf32_be: return "UTF-32BE";
-    case pugi::encoding_latin1: return "ISO-8859-1";
-    default: return nullptr;
+// Appends `code` as the parser writes a character into its UTF-8 text: one
+// to three bytes below U+10000 (surrogates included), four bytes for
+// anything above, even beyond U+10FFFF, where the lead byte takes the bits
+// that fit and the value is not checked.
+void appendAsParserDoes(QByteArray& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out.append(static_cast<char>(code));
+  } else if (code < 0x800) {
+    out.append(static_cast<char>(0xC0 | (code >> 6))).append(static_cast<char>(0x80 | (code & 0x3F)));
+  } else if (code < 0x10000) {
+    out.append(static_cast<char>(0xE0 | (code >> 12)))
+        .append(static_cast<char>(0x80 | ((code >> 6) & 0x3F)))
+        .append(static_cast<char>(0x80 | (code & 0x3F)));
+  } else {
+    out.append(static_cast<char>(0xF0 | (code >> 18)))
+        .append(static_cast<char>(0x80 | ((code >> 12) & 0x3F)))
+        .append(static_cast<char>(0x80 | ((code >> 6) & 0x3F)))
+        .append(static_cast<char>(0x80 | (code & 0x3F)));
   }
+}
+
+// The code unit of `width` bytes at `at`, in either byte order.
+std::uint32_t codeUnit(const char* at, int width, bool bigEndian) {
+  std::uint32_t unit = 0;
+  for (int i = 0; i < width; ++i) {
+    const auto byte = static_cast<unsigned char>(at[bigEndian ? i : width - 1 - i]);
+    unit = (unit << 8) | byte;
+  }
+  return unit;
+}
+
+// `raw` in UTF-16 as the parser decodes it: a surrogate pair is one
+// character, a surrogate without its partner is dropped, and the unit after
+// a lone high surrogate is read on its own. An odd last byte is ignored.
+QByteArray decodeUtf16(const QByteArray& raw, bool bigEndian) {
+  QByteArray out;
+  const int units = raw.size() / 2;
+  for (int i = 0; i < units; ++i) {
+    const std::uint32_t lead = codeUnit(raw.constData() + 2 * i, 2, bigEndian);
+    if (lead < 0xD800 || lead >= 0xE000) {
+      appendAsParserDoes(out, lead);
+    } else if (lead < 0xDC00 && i + 1 < units) {
+      const std::uint32_t next = codeUnit(raw.constData() + 2 * (i + 1), 2, bigEndian);
+      if (next >= 0xDC00 && next < 0xE000) {
+        appendAsParserDoes(out, 0x10000 + ((lead & 0x3FF) << 10) + (next & 0x3FF));
+        ++i;
+      }
+    }
+  }
+  return out;
+}
+
+// `raw` in UTF-32 as the parser decodes it: every unit is written as it is,
+// surrogates and values beyond U+10FFFF included. Bytes after the last whole
+// unit are ignored.
+QByteArray decodeUtf32(const QByteArray& raw, bool bigEndian) {
+  QByteArray out;
+  for (int i = 0; i + 4 <= raw.size(); i += 4) appendAsParserDoes(out, codeUnit(raw.constData() + i, 4, bigEndian));
+  return out;
+}
+
+QByteArray decodeLatin1(const QByteArray& raw) {
+  QByteArray out;
+  for (const char c : raw) appendAsParserDoes(out, static_cast<unsigned char>(c));
+  return out;
 }
 
 bool isParseError(pugi::xml_parse_status status) {
@@ -78,9 +133,14 @@ QString failureReason(const pugi::xml_parse_result& result, int error,
   return reason;
 }
 
-LoadResult failed(const QString& reason) {
+// Logs the failure to load `inputPath` (null for a document in memory).
+LoadResult failed(const QString& inputPath, const QString& reason) {
   qDebug() << "Open failed";
-  qDebug() << "Reason:" << reason;
+  if (inputPath.isNull()) {
+    qDebug() << "Reason:" << reason;
+  } else {
+    qDebug() << "Reason:" << inputPath << reason;
+  }
   return LoadResult{false, reason};
 }
 
@@ -102,13 +162,16 @@ TextPosition textPosition(const QByteArray& text, std::ptrdiff_t offset) {
 }
 
 QByteArray parserText(const QByteArray& raw, pugi::xml_encoding encoding) {
-  const char* name = codecName(encoding);
-  QTextCodec* codec = name ? QTextCodec::codecForName(name) : nullptr;
-  if (!codec) return raw;
   // The parser converts a byte-order mark like any other character, so it
-  // must stay in the text for the offsets to match.
-  QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
-  return codec->toUnicode(raw.constData(), raw.size(), &state).toUtf8();
+  // stays in the text for the offsets to match.
+  switch (encoding) {
+    case pugi::encoding_utf16_le: return decodeUtf16(raw, false);
+    case pugi::encoding_utf16_be: return decodeUtf16(raw, true);
+    case pugi::encoding_utf32_le: return decodeUtf32(raw, false);
+    case pugi::encoding_utf32_be: return decodeUtf32(raw, true);
+    case pugi::encoding_latin1: return decodeLatin1(raw);
+    default: return raw;
+  }
 }
 
 namespace {
@@ -186,7 +249,8 @@ pugi::xml_parse_result parseBlanked(pugi::xml_document& document, char* text, st
 // Hands the children of every `Photogroups` and `ControlPoints` element of
 // the root's first `Block` to their readers. blankUnreadContent spares
 // exactly these two sections; a section read here must be spared there too.
-void walkBlock(const pugi::xml_document& document) {
+// Returns whether there is such a `Block`.
+bool walkBlock(const pugi::xml_document& document) {
   const pugi::xml_node block = document.first_child().child("Block");
   for (pugi::xml_node child = block.first_child(); child; child = child.next_sibling()) {
     if (hasName(child, "Photogroups")) {
@@ -195,12 +259,15 @@ void walkBlock(const pugi::xml_document& document) {
       readControlPointsOf(child);
     }
   }
+  return static_cast<bool>(block);
 }
 
 // Runs `parse` on a fresh document (in an arena for the lean mode) and walks
-// the block when it succeeds. The document and its arena are gone when this
-// returns; only the stores keep what was read.
-LoadResult parseAndWalk(TreeMode mode, const std::function<pugi::xml_parse_result(pugi::xml_document&)>& parse,
+// the block when it succeeds; a failure names `inputPath` unless it is null.
+// The document and its arena are gone when this returns; only the stores
+// keep what was read.
+LoadResult parseAndWalk(const QString& inputPath, TreeMode mode,
+                        const std::function<pugi::xml_parse_result(pugi::xml_document&)>& parse,
                         const std::function<std::optional<QByteArray>()>& parsedBytes) {
   std::optional<ParserArena> arena;
   if (mode == TreeMode::Lean) arena.emplace();
@@ -211,19 +278,18 @@ LoadResult parseAndWalk(TreeMode mode, const std::function<pugi::xml_parse_resul
   if (result.status != pugi::status_ok) {
     document.reset();
     arena.reset();
-    return failed(failureReason(result, error, parsedBytes));
+    return failed(inputPath, failureReason(result, error, parsedBytes));
   }
-  walkBlock(document);
-  return LoadResult{true, QString()};
+  return LoadResult{true, QString(), walkBlock(document)};
 }
 
 }  // namespace
 
 LoadResult loadBlockFile(const QString& inputPath, TreeMode mode) {
-  if (QFileInfo(inputPath).isDir()) return failed(systemReason(EISDIR));
+  if (QFileInfo(inputPath).isDir()) return failed(inputPath, systemReason(EISDIR));
 
   const LoadResult result = parseAndWalk(
-      mode,
+      inputPath, mode,
       [&](pugi::xml_document& document) {
         std::size_t size = 0;
         if (char* const text = mode == TreeMode::Lean ? readUtf8File(inputPath, size) : nullptr) {
@@ -245,7 +311,7 @@ LoadResult loadBlockFile(const QString& inputPath, TreeMode mode) {
 
 LoadResult loadBlockText(const char* data, std::size_t size, TreeMode mode) {
   return parseAndWalk(
-      mode,
+      QString(), mode,
       [&](pugi::xml_document& document) {
         if (mode == TreeMode::Lean && surelyUtf8(data, std::min(size, kHeadSize), size) && size < SIZE_MAX) {
           if (char* const text = static_cast<char*>(pugi::get_memory_allocation_function()(size + 1))) {

@@ -14,6 +14,7 @@
 struct LoadResult {
   bool loaded = false;
   QString reason;
+  bool hasBlock = false;  // loaded, and the root element has a `Block`
 
   explicit operator bool() const { return loaded; }
 };
@@ -38,12 +39,13 @@ enum class TreeMode {
 //
 // Logs "filePath:" with the path after a successful walk (also when the
 // root has no `Block`). When the file cannot be loaded it logs "Open failed"
-// and a "Reason:" line and leaves the stores as they were.
+// and a line with the path and the reason, `Reason: "a.xml" "..."`, and
+// leaves the stores as they were.
 LoadResult loadBlockFile(const QString& inputPath, TreeMode mode = TreeMode::Lean);
 
 // Parses the `size` bytes at `data` as loadBlockFile parses a file's bytes
 // (same encodings, same failures, same walk into the stores), without the
-// "filePath:" line.
+// "filePath:" line and with the reason alone on the "Reason:" line.
 LoadResult loadBlockText(const char* data, std::size_t size, TreeMode mode = TreeMode::Lean);
 
 // The 1-based line and column of byte `offset` in the UTF-8 text `text`.
@@ -56,6 +58,8 @@ TextPosition textPosition(const QByteArray& text, std::ptrdiff_t offset);
 
 // The bytes of a document as the parser works on them: `raw` itself when
 // `encoding` is UTF-8, otherwise `raw` decoded from `encoding` and encoded
-// as UTF-8 (a byte-order mark kept as a character), so that the parser's
-// error offsets index it.
+// as UTF-8 exactly as the parser does it (a byte-order mark kept as a
+// character, an unpaired UTF-16 surrogate dropped, every UTF-32 unit written
+// as it is, even beyond U+10FFFF), so that the parser's error offsets index
+// it.
 QByteArray parserText(const QByteArray& raw, pugi::xml_encoding encoding);

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -115,7 +117,7 @@ TEST_P(LoadFailureTest, LogsOpenFailedAndWhy) {
   const LoadResult result = loadBlockFile(path);
   EXPECT_FALSE(result);
   EXPECT_EQ(result.reason, QString::fromUtf8(c.reason));
-  EXPECT_EQ(log.lines(), (QStringList{"Open failed", QStringLiteral("Reason: \"%1\"").arg(c.reason)}));
+  EXPECT_EQ(log.lines(), (QStringList{"Open failed", QStringLiteral("Reason: \"%1\" \"%2\"").arg(path, c.reason)}));
   ASSERT_EQ(controlPoints.size(), 1u);  // the stores are left as they were
   EXPECT_EQ(controlPoints[0].name, "kept");
 }
@@ -138,7 +140,7 @@ TEST_F(BlockFileTest, DirectoryIsNotABlockFile) {
   const LoadResult result = loadBlockFile(dir_.path());
   EXPECT_FALSE(result);
   EXPECT_EQ(log.lines().value(0), "Open failed");
-  EXPECT_EQ(log.lines().value(1), "Reason: \"Is a directory\"");
+  EXPECT_EQ(log.lines().value(1), QStringLiteral("Reason: \"%1\" \"Is a directory\"").arg(dir_.path()));
 }
 
 // The same block in each encoding the parser detects must read the same.
@@ -205,6 +207,81 @@ TEST(ParserTextTest, ReencodesOtherEncodingsAndKeepsTheByteOrderMark) {
   EXPECT_EQ(parserText(utf16, pugi::encoding_utf16_le), QByteArray("\xEF\xBB\xBF<\xC3\xA9"));
   EXPECT_EQ(parserText("\xE9", pugi::encoding_latin1), QByteArray("\xC3\xA9"));
   EXPECT_EQ(parserText("\xE9", pugi::encoding_utf8), QByteArray("\xE9"));  // UTF-8 is taken as it stands
+}
+
+// `units` as code units of `width` bytes (2 or 4) in either byte order; a
+// unit given as a character of `ascii` stands for itself.
+QByteArray codeUnits(const std::vector<std::uint32_t>& units, int width, bool bigEndian) {
+  QByteArray bytes;
+  for (const std::uint32_t unit : units) {
+    for (int i = 0; i < width; ++i) {
+      const int shift = 8 * (bigEndian ? width - 1 - i : i);
+      bytes.append(static_cast<char>((unit >> shift) & 0xFF));
+    }
+  }
+  return bytes;
+}
+
+// `ascii` as a list of code units, for codeUnits.
+std::vector<std::uint32_t> units(const char* ascii) {
+  std::vector<std::uint32_t> result;
+  for (const char* c = ascii; *c; ++c) result.push_back(static_cast<unsigned char>(*c));
+  return result;
+}
+
+std::vector<std::uint32_t> operator+(std::vector<std::uint32_t> a, const std::vector<std::uint32_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// Invalid code units are decoded as the parser decodes them, byte for byte:
+// the offsets of a parse error index the parser's text, not a repaired one.
+TEST(ParserTextTest, DecodesInvalidUnitsAsTheParserDoes) {
+  struct Case {
+    const char* what;
+    QByteArray raw;
+    pugi::xml_encoding encoding;
+    QByteArray text;
+  } cases[] = {
+      {"UTF-16LE lone high surrogate", codeUnits({'a', 0xD800, 'b'}, 2, false), pugi::encoding_utf16_le, "ab"},
+      {"UTF-16BE lone low surrogate", codeUnits({'a', 0xDC00, 'b'}, 2, true), pugi::encoding_utf16_be, "ab"},
+      {"UTF-16LE high surrogate last", codeUnits({'a', 0xD83D}, 2, false), pugi::encoding_utf16_le, "a"},
+      {"UTF-16LE two high surrogates, then a low one", codeUnits({0xD800, 0xD83D, 0xDE7A}, 2, false),
+       pugi::encoding_utf16_le, "\xF0\x9F\x99\xBA"},
+      {"UTF-16LE odd last byte", codeUnits({'a'}, 2, false) + "b", pugi::encoding_utf16_le, "a"},
+      {"UTF-32LE outside the basic plane", codeUnits({0x1F67A}, 4, false), pugi::encoding_utf32_le,
+       "\xF0\x9F\x99\xBA"},
+      {"UTF-32BE beyond U+10FFFF", codeUnits({0x110000, 'a'}, 4, true), pugi::encoding_utf32_be,
+       "\xF4\x90\x80\x80" "a"},
+      {"UTF-32LE far beyond", codeUnits({0xFFFFFFFF, 'a'}, 4, false), pugi::encoding_utf32_le,
+       "\xFF\xBF\xBF\xBF" "a"},
+      {"UTF-32LE surrogate", codeUnits({0xD800}, 4, false), pugi::encoding_utf32_le, "\xED\xA0\x80"},
+      {"UTF-32LE cut unit", codeUnits({'a'}, 4, false) + "b", pugi::encoding_utf32_le, "a"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(parserText(c.raw, c.encoding), c.text) << c.what;
+}
+
+// A parse error after invalid code units is placed where the parser found
+// it, whatever the units decode to.
+TEST_F(BlockFileTest, ErrorPositionAfterInvalidCodeUnits) {
+  struct Case {
+    const char* what;
+    std::vector<std::uint32_t> invalid;
+    int width;
+    bool bigEndian;
+  } cases[] = {
+      {"UTF-16LE lone high surrogate", {0xD800}, 2, false},
+      {"UTF-16BE lone low surrogate", {0xDC00}, 2, true},
+      {"UTF-16LE two lone surrogates", {0xDFFF, 0xD800}, 2, false},
+      {"UTF-32LE unit beyond U+10FFFF", {0x110000}, 4, false},
+      {"UTF-32BE two units beyond U+10FFFF", {0x7FFFFFFF, 0x110000}, 4, true},
+  };
+  for (const Case& c : cases) {
+    const std::vector<std::uint32_t> text =
+        std::vector<std::uint32_t>{0xFEFF} + units("<R>") + c.invalid + units("\nab</X></R>");
+    const LoadResult result = loadBlockFile(write(codeUnits(text, c.width, c.bigEndian)));
+    EXPECT_EQ(result.reason, "Start-end tags mismatch at line 2, column 5") << c.what;
+  }
 }
 
 TEST_F(BlockFileTest, ErrorPositionInUtf16CountsDecodedCharacters) {

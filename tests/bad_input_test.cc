@@ -485,7 +485,7 @@ TEST(HostilePath, InputIsADirectory) {
   const ToolRun run = runOn(dir);
   EXPECT_TRUE(run.exitedWith(1)) << run.describe();
   EXPECT_TRUE(hasLine(run, kOpenFailed)) << run.describe();
-  EXPECT_TRUE(hasLine(run, reasonLine("Is a directory"))) << run.describe();
+  EXPECT_TRUE(hasLine(run, reasonLine(dir, "Is a directory"))) << run.describe();
   EXPECT_EQ(listDir(scratch.path()), Lines{"block.xml"});
   EXPECT_EQ(listDir(dir), Lines{});
 }
@@ -495,7 +495,7 @@ TEST(HostilePath, InputIsDevNull) {
   const ToolRun run = runOn("/dev/null");
   EXPECT_TRUE(run.exitedWith(1)) << run.describe();
   EXPECT_TRUE(hasLine(run, kOpenFailed)) << run.describe();
-  EXPECT_TRUE(hasLine(run, reasonLine("No document element found"))) << run.describe();
+  EXPECT_TRUE(hasLine(run, reasonLine("/dev/null", "No document element found"))) << run.describe();
   EXPECT_FALSE(exists("/dev/null.gci"));
 }
 #endif

@@ -27,7 +27,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <fstream>
+#include <iterator>
 #endif
 
 #include <ostream>
@@ -145,6 +150,8 @@ TEST_F(e2e, HelpListsUsageExitStatusAndLogLines) {
   for (const char* text : {"Usage: block2gci BLOCK.xml", "Exit status: 0", "1 when the input", "filePath:",
                            "Warning: photo id N is shared", "but no photo has it", "has an empty name",
                            "has blanks in its name", "outside their image", "Generate file:", "Written:",
+                           "Warning: no GCI file written: the block has no control points", "the root element has no Block",
+                           "Warning: only the first argument is converted; ignored:", "Reason: \"PATH\" \"",
                            "Open failed", "Reason:", "Write failed:", "Out of memory"}) {
     EXPECT_NE(r.out.find(text), std::string::npos) << text;
   }
@@ -262,8 +269,18 @@ TEST_F(e2e, ArgumentsAfterTheFirstAreIgnored) {
   const ToolRun r = run({"block.xml", "other.xml", "--version"}, dir());
   EXPECT_TRUE(exited(r, 0));
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(lines(r.err), convertedLines("block.xml", beside(".", "block.gci")));
+  Lines expected = convertedLines("block.xml", beside(".", "block.gci"));
+  expected.insert(expected.begin(), R"(Warning: only the first argument is converted; ignored: "other.xml", "--version")");
+  EXPECT_EQ(lines(r.err), expected);
   EXPECT_EQ(readFile(path("block.gci")), sampleGci());
+  EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml", "other.xml"}));
+
+  // The warning comes first, so it is there also when the first one fails.
+  const ToolRun missing = run({"missing.xml", "other.xml"}, dir());
+  EXPECT_TRUE(exited(missing, 1));
+  EXPECT_EQ(lines(missing.err),
+            (Lines{R"(Warning: only the first argument is converted; ignored: "other.xml")", kOpenFailed,
+                   reasonLine("missing.xml", "Cannot open the file: No such file or directory")}));
   EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml", "other.xml"}));
 }
 
@@ -273,7 +290,7 @@ struct LoadFailureRow {
   const char* label;
   enum Kind { Missing, File, Directory } kind;
   QByteArray content;
-  std::string reasonLine;  // empty: any "Reason: \"...\"" line
+  std::string reason;  // empty: any reason
 };
 using LoadFailure = Table<LoadFailureRow>;
 
@@ -291,10 +308,10 @@ TEST_P(LoadFailure, SaysWhyAndWritesNothing) {
   const Lines err = lines(r.err);
   ASSERT_EQ(err.size(), 2u) << r.err;
   EXPECT_EQ(err[0], kOpenFailed);
-  if (row.reasonLine.empty()) {
-    EXPECT_TRUE(startsWith(err[1], "Reason: \"") && err[1].back() == '"') << err[1];
+  if (row.reason.empty()) {
+    EXPECT_TRUE(startsWith(err[1], "Reason: " + quoted(input) + " \"") && err[1].back() == '"') << err[1];
   } else {
-    EXPECT_EQ(err[1], row.reasonLine);
+    EXPECT_EQ(err[1], reasonLine(input, row.reason));
   }
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(listDir(dir()), before);
@@ -303,22 +320,42 @@ TEST_P(LoadFailure, SaysWhyAndWritesNothing) {
 // A mismatched end tag is reported where its name starts, counted in
 // characters: the two é before it are four bytes in UTF-8 but two columns.
 const QString kMismatch = QStringLiteral("<Root>\n  <Block>\n  <Name>\u00e9\u00e9</Nme>\n</Root>\n");
-const std::string kNoElement = reasonLine("No document element found");
+const std::string kNoElement = "No document element found";
+
+// `units` as UTF-32 code units, little-endian, after a byte-order mark.
+QByteArray utf32(const std::vector<char32_t>& units) {
+  QByteArray bytes("\xFF\xFE\0\0", 4);
+  for (const char32_t unit : units) {
+    for (int shift = 0; shift < 32; shift += 8) bytes.append(static_cast<char>((unit >> shift) & 0xFF));
+  }
+  return bytes;
+}
+
+// A mismatched end tag on the line after an invalid code unit: a lone
+// surrogate that the parser drops, a unit beyond U+10FFFF that it keeps.
+const QString kMismatchAfterLoneSurrogate =
+    QStringLiteral("<Root>") + QChar(0xD800) + QStringLiteral("\n  <Name>ab</Nme>\n</Root>\n");
+const QByteArray kMismatchAfterOutOfRangeUnit =
+    utf32({'<', 'R', '>', 0x110000, '\n', 'a', 'b', '<', '/', 'X', '>', '<', '/', 'R', '>'});
 
 INSTANTIATE_TEST_SUITE_P(
     e2e, LoadFailure,
     testing::Values(
         LoadFailureRow{"MissingFile", LoadFailureRow::Missing, "",
-                       reasonLine("Cannot open the file: No such file or directory")},
+                       "Cannot open the file: No such file or directory"},
         LoadFailureRow{"EmptyFile", LoadFailureRow::File, "", kNoElement},
         LoadFailureRow{"DeclarationOnly", LoadFailureRow::File, "<?xml version=\"1.0\"?>\n", kNoElement},
         LoadFailureRow{"CommentOnly", LoadFailureRow::File, "<!-- nothing here -->\n", kNoElement},
         LoadFailureRow{"MismatchedTag", LoadFailureRow::File, "<Root>\n  <Block>\n  </Blok>\n</Root>\n",
-                       reasonLine("Start-end tags mismatch at line 3, column 5")},
+                       "Start-end tags mismatch at line 3, column 5"},
         LoadFailureRow{"MismatchedTagAfterWideCharacters", LoadFailureRow::File, kMismatch.toUtf8(),
-                       reasonLine("Start-end tags mismatch at line 3, column 13")},
+                       "Start-end tags mismatch at line 3, column 13"},
         LoadFailureRow{"MismatchedTagInUtf16", LoadFailureRow::File, utf16(kMismatch, false),
-                       reasonLine("Start-end tags mismatch at line 3, column 13")},
+                       "Start-end tags mismatch at line 3, column 13"},
+        LoadFailureRow{"MismatchedTagAfterLoneSurrogateInUtf16", LoadFailureRow::File,
+                       utf16(kMismatchAfterLoneSurrogate, true), "Start-end tags mismatch at line 2, column 13"},
+        LoadFailureRow{"MismatchedTagAfterUnitBeyondUnicodeInUtf32", LoadFailureRow::File,
+                       kMismatchAfterOutOfRangeUnit, "Start-end tags mismatch at line 2, column 5"},
         LoadFailureRow{"Directory", LoadFailureRow::Directory, "", ""}),
     RowLabel());
 
@@ -327,6 +364,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct NoOutputRow {
   const char* label;
   QByteArray content;
+  std::string why;  // after "Warning: no GCI file written: "
 };
 using NoOutput = Table<NoOutputRow>;
 
@@ -335,9 +373,12 @@ TEST_P(NoOutput, LogsTheInputOnlyAndSucceeds) {
   writeFile(input, GetParam().content);
   const ToolRun r = run({input});
   EXPECT_TRUE(exited(r, 0));
-  EXPECT_EQ(lines(r.err), Lines{filePathLine(input)});
+  EXPECT_EQ(lines(r.err), (Lines{filePathLine(input), "Warning: no GCI file written: " + GetParam().why}));
   EXPECT_EQ(listDir(dir()), Lines{"block.xml"});
 }
+
+const std::string kNoBlock = "the root element has no Block";
+const std::string kNoPoints = "the block has no control points";
 
 const QByteArray kPoints =
     "<ControlPoints><ControlPoint><Name>P</Name><Position><x>1</x><y>2</y><z>3</z></Position></ControlPoint>"
@@ -345,13 +386,14 @@ const QByteArray kPoints =
 
 INSTANTIATE_TEST_SUITE_P(
     e2e, NoOutput,
-    testing::Values(NoOutputRow{"RootWithoutBlock", "<Root><Other/></Root>"},
-                    NoOutputRow{"BlockNameIsCaseSensitive", "<Root><block>" + kPoints + "</block></Root>"},
-                    NoOutputRow{"ControlPointsOutsideBlock", "<Root>" + kPoints + "<Block/></Root>"},
+    testing::Values(NoOutputRow{"RootWithoutBlock", "<Root><Other/></Root>", kNoBlock},
+                    NoOutputRow{"BlockNameIsCaseSensitive", "<Root><block>" + kPoints + "</block></Root>", kNoBlock},
+                    NoOutputRow{"ControlPointsOutsideBlock", "<Root>" + kPoints + "<Block/></Root>", kNoPoints},
                     NoOutputRow{"BlockWithoutControlPoints",
                                 "<Root><Block><Photogroups><Photogroup><Photo><Id>1</Id></Photo></Photogroup>"
-                                "</Photogroups></Block></Root>"},
-                    NoOutputRow{"EmptyControlPoints", "<Root><Block><ControlPoints/></Block></Root>"}),
+                                "</Photogroups></Block></Root>",
+                                kNoPoints},
+                    NoOutputRow{"EmptyControlPoints", "<Root><Block><ControlPoints/></Block></Root>", kNoPoints}),
     RowLabel());
 
 // --- Conversions -----------------------------------------------------------------
@@ -543,6 +585,87 @@ INSTANTIATE_TEST_SUITE_P(e2e, GermanLocale,
                                                    {{"LANG", "de_DE.UTF-8"}, {"LC_NUMERIC", "de_DE.UTF-8"}}}),
                          RowLabel());
 
+#ifdef Q_OS_UNIX
+bool hasLocale(const char* name) {
+  const locale_t locale = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
+  if (locale) freelocale(locale);
+  return locale != nullptr;
+}
+
+struct LocaleEncodingRow {
+  const char* label;
+  const char* locale;  // LC_ALL
+  std::string eszett;  // "ß" in the locale's character set
+};
+using LocaleEncoding = Table<LocaleEncodingRow>;
+
+// Names go into the GCI file and the log lines in the locale's character
+// set; the C locale, plain ASCII, keeps UTF-8 so that no character is lost.
+TEST_P(LocaleEncoding, WritesTextsInTheLocaleCharacterSet) {
+  const LocaleEncodingRow& row = GetParam();
+  if (!hasLocale(row.locale)) GTEST_SKIP() << "the locale " << row.locale << " is not installed";
+  writeFile(path("block.xml"), sampleBlock("Stra\xC3\x9F" "e 1", "D:\\img\\Stra\xC3\x9F" "e.JPG"));
+  const ToolRun r = run({path("block.xml")}, QString(), {{"LC_ALL", row.locale}});
+  EXPECT_TRUE(exited(r, 0));
+  Lines expected = convertedLines(path("block.xml"), beside(dir(), "block.gci"));
+  expected.insert(expected.begin() + 1, "Warning: control point \"Stra" + row.eszett + "e 1\" has blanks in its name");
+  EXPECT_EQ(lines(r.err), expected);
+  EXPECT_EQ(readFile(path("block.gci")), sampleGci("Stra" + row.eszett + "e 1", "Stra" + row.eszett + "e"));
+}
+
+INSTANTIATE_TEST_SUITE_P(e2e, LocaleEncoding,
+                         testing::Values(LocaleEncodingRow{"Utf8", "C.UTF-8", "\xC3\x9F"},
+                                         LocaleEncodingRow{"GermanUtf8", "de_DE.UTF-8", "\xC3\x9F"},
+                                         LocaleEncodingRow{"GermanLatin1", "de_DE.ISO-8859-1", "\xDF"},
+                                         LocaleEncodingRow{"PlainC", "C", "\xC3\x9F"}),
+                         RowLabel());
+
+struct ByteNameRow {
+  const char* label;
+  const char* locale;  // LC_ALL
+  std::string shown;   // how the log lines show the name S\xFCd
+};
+using ByteName = Table<ByteNameRow>;
+
+// A file name that is not valid in the locale's encoding (Latin-1 bytes in
+// a UTF-8 locale) is opened by the bytes given, and the output is written
+// beside it by the same bytes, with the same GCI bytes as any other name.
+// The log lines show such a byte as \uDCxx.
+TEST_P(ByteName, IsOpenedAndAnsweredByTheSameBytes) {
+  const ByteNameRow& row = GetParam();
+  if (!hasLocale(row.locale)) GTEST_SKIP() << "the locale " << row.locale << " is not installed";
+  const std::string dirBytes = QFile::encodeName(dir()).toStdString();
+  {
+    std::ofstream input(dirBytes + "/S\xFC" "d.xml", std::ios::binary);
+    input << sampleBlock().toStdString();
+  }
+  ToolOptions options;
+  options.program = QStringLiteral("/bin/sh");
+  options.args = QStringList{"-c", R"sh(exec "$0" "$(printf 'S\374d.xml')")sh", kExe};
+  options.workDir = dir();
+  options.env = {{"LC_ALL", row.locale}};
+  const ToolRun r = runTool(options);
+  EXPECT_TRUE(exited(r, 0));
+  EXPECT_EQ(lines(r.err), (Lines{"filePath: \"" + row.shown + ".xml\"", "Generate file:  \"./" + row.shown + ".gci\"",
+                                 kSampleSummary}));
+  std::ifstream output(dirBytes + "/S\xFC" "d.gci", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(output), {}), sampleGci());
+  // Qt in this process cannot name these files, so the directory is read by its bytes.
+  std::vector<std::string> entries;
+  if (DIR* listing = ::opendir(dirBytes.c_str())) {
+    while (const dirent* entry = ::readdir(listing)) entries.emplace_back(entry->d_name);
+    ::closedir(listing);
+  }
+  std::sort(entries.begin(), entries.end());
+  EXPECT_EQ(entries, (Lines{".", "..", "S\xFC" "d.gci", "S\xFC" "d.xml"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(e2e, ByteName,
+                         testing::Values(ByteNameRow{"Utf8Locale", "C.UTF-8", "S\\uDCFCd"},
+                                         ByteNameRow{"Latin1Locale", "de_DE.ISO-8859-1", "S\xFC" "d"}),
+                         RowLabel());
+#endif
+
 // --- Encodings and texts ---------------------------------------------------------
 
 struct EncodingRow {
@@ -624,13 +747,14 @@ TEST_F(e2e, OutputThatWouldReplaceTheInputIsRefused) {
 }
 
 #ifdef Q_OS_UNIX
-// A block whose GCI text (some 60 kB) cannot fit into what a full file
-// system has left, which is less than a page.
-QByteArray bigBlock() {
+// A block of `points` control points. With 400 its GCI text (some 60 kB)
+// cannot fit into what a full file system has left, which is less than a
+// page; with 3000 the block takes 656 kB and its GCI text 458 kB.
+QByteArray bigBlock(int points = 400) {
   QByteArray xml = "<Root><Block><Photogroups><Photogroup><ImageDimensions><Width>4000</Width><Height>3000</Height>"
                    "</ImageDimensions><Photo><Id>1</Id><ImagePath>a/b.jpg</ImagePath></Photo></Photogroup>"
                    "</Photogroups><ControlPoints>\n";
-  for (int i = 0; i < 400; ++i) {
+  for (int i = 0; i < points; ++i) {
     xml += "<ControlPoint><Name>P" + QByteArray::number(i) + "</Name><Position><x>1</x><y>2</y><z>3</z></Position>"
            "<Measurement><PhotoId>1</PhotoId><x>1</x><y>2</y></Measurement>"
            "<Measurement><PhotoId>1</PhotoId><x>3</x><y>4</y></Measurement></ControlPoint>\n";
@@ -638,8 +762,9 @@ QByteArray bigBlock() {
   return xml + "</ControlPoints></Block></Root>\n";
 }
 
-// On a full disk the earlier output stays as it was and no temporary file is
-// left.
+// On a full disk the earlier output stays as it was, no temporary file is
+// left, and the line gives the system's reason: also where the disk fills up
+// in the middle of the text, so that the first write comes back short.
 TEST_F(e2e, FullDiskKeepsTheEarlierOutput) {
   if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system needs root";
   const QString small = path("small");
@@ -651,21 +776,63 @@ TEST_F(e2e, FullDiskKeepsTheEarlierOutput) {
     ~Unmount() { runProgram("umount", {at}); }
   } unmount{small};
 
-  writeFile(small + "/block.xml", bigBlock());
-  writeFile(small + "/block.gci", "earlier output\r\n");
-  const int fd = ::open(QFile::encodeName(small + "/filler").constData(), O_WRONLY | O_CREAT, 0644);
-  ASSERT_GE(fd, 0);
-  static const char zeros[4096] = {};
-  while (::write(fd, zeros, sizeof zeros) > 0) {
-  }
-  const int error = errno;
-  ::close(fd);
-  ASSERT_EQ(error, ENOSPC);
-  const Lines before = listDir(small);
+  struct Case {
+    const char* what;
+    int points;
+    bool fill;  // fill the disk before the run
+  };
+  for (const Case& c : {Case{"the output does not fit into the room left", 3000, false},
+                        Case{"the disk is full", 400, true}}) {
+    SCOPED_TRACE(c.what);
+    writeFile(small + "/block.xml", bigBlock(c.points));
+    writeFile(small + "/block.gci", "earlier output\r\n");
+    if (c.fill) {
+      const int fd = ::open(QFile::encodeName(small + "/filler").constData(), O_WRONLY | O_CREAT, 0644);
+      ASSERT_GE(fd, 0);
+      static const char zeros[4096] = {};
+      while (::write(fd, zeros, sizeof zeros) > 0) {
+      }
+      const int error = errno;
+      ::close(fd);
+      ASSERT_EQ(error, ENOSPC);
+    }
+    const Lines before = listDir(small);
 
-  expectWriteFailed(run({small + "/block.xml"}), small + "/block.xml", small + "/block.gci");
-  EXPECT_EQ(readFile(small + "/block.gci"), "earlier output\r\n");
-  EXPECT_EQ(listDir(small), before);
+    const ToolRun r = run({small + "/block.xml"});
+    expectWriteFailed(r, small + "/block.xml", small + "/block.gci");
+    EXPECT_EQ(lines(r.err), (Lines{filePathLine(small + "/block.xml"),
+                                   writeFailedStart(small + "/block.gci") + "No space left on device\""}));
+    EXPECT_EQ(readFile(small + "/block.gci"), "earlier output\r\n");
+    EXPECT_EQ(listDir(small), before);
+  }
+}
+
+// Beyond a file-size limit (ulimit -f) the write fails like any other, with
+// the system's reason, instead of the signal killing the tool; the earlier
+// output stays and nothing else is left. Under a limit the output fits in,
+// the bytes are those of a run without a limit.
+TEST_F(e2e, FileSizeLimitFailsLikeAnyWrite) {
+  const QString input = path("block.xml");
+  writeFile(input, bigBlock());
+  ASSERT_TRUE(exited(run({input}), 0));
+  const std::string whole = readFile(path("block.gci"));
+  ASSERT_GT(whole.size(), 50000u);
+
+  ToolOptions options;
+  options.program = kExe;
+  options.args = QStringList{input};
+  options.fileSizeLimit = whole.size();
+  ASSERT_TRUE(QFile::remove(path("block.gci")));
+  EXPECT_TRUE(exited(runTool(options), 0));
+  EXPECT_EQ(readFile(path("block.gci")), whole);
+
+  writeFile(path("block.gci"), "earlier output\r\n");
+  options.fileSizeLimit = 16 * 1024;
+  const ToolRun r = runTool(options);
+  EXPECT_TRUE(exited(r, 1));
+  EXPECT_EQ(lines(r.err), (Lines{filePathLine(input), writeFailedStart(path("block.gci")) + "File too large\""}));
+  EXPECT_EQ(readFile(path("block.gci")), "earlier output\r\n");
+  EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml"}));
 }
 
 int chmodPath(const QString& path, mode_t mode) { return ::chmod(QFile::encodeName(path).constData(), mode); }
@@ -758,7 +925,8 @@ TEST_P(Logging, LinesStayPlainAndPresent) {
 
   const ToolRun failed = run({path("missing.xml")}, QString(), env);
   EXPECT_TRUE(exited(failed, 1));
-  EXPECT_EQ(lines(failed.err), (Lines{kOpenFailed, reasonLine("Cannot open the file: No such file or directory")}));
+  EXPECT_EQ(lines(failed.err),
+            (Lines{kOpenFailed, reasonLine(path("missing.xml"), "Cannot open the file: No such file or directory")}));
 }
 
 std::vector<LoggingRow> loggingRows() {

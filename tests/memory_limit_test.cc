@@ -4,6 +4,7 @@
 // out, and no output or temporary file.
 
 #include "tests/support/run_tool.h"
+#include "tests/support/sample_blocks.h"
 #include "tests/support/scratch_files.h"
 
 #include <gtest/gtest.h>
@@ -138,7 +139,7 @@ TEST_F(MemoryLimit, EachRunSucceedsCompletelyOrFailsCleanly) {
       const std::vector<std::string> lines = run.errLines();
       const bool saysSo =
           std::find(lines.begin(), lines.end(), "Out of memory") != lines.end() ||
-          std::find(lines.begin(), lines.end(), "Reason: \"Could not allocate memory\"") != lines.end() ||
+          std::find(lines.begin(), lines.end(), reasonLine(input, "Could not allocate memory")) != lines.end() ||
           std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
             return l.rfind("Write failed:", 0) == 0 && l.find("memory") != std::string::npos;
           });

@@ -34,25 +34,33 @@ QProcessEnvironment toolEnvironment(const EnvSettings& settings) {
 }
 
 #ifdef Q_OS_UNIX
-// Applies the address-space limit in the child, between fork and exec.
+// Applies the address-space and file-size limits in the child, between
+// fork and exec.
 class LimitedProcess : public QProcess {
  public:
-  explicit LimitedProcess(unsigned long long addressSpaceLimit) : limit_(addressSpaceLimit) {}
+  LimitedProcess(unsigned long long addressSpaceLimit, unsigned long long fileSizeLimit)
+      : addressSpace_(addressSpaceLimit), fileSize_(fileSizeLimit) {}
 
  protected:
   // Runs in the forked child: only async-signal-safe calls here.
   void setupChildProcess() override {
-    if (limit_ == 0) return;
-    const rlimit limit{static_cast<rlim_t>(limit_), static_cast<rlim_t>(limit_)};
-    if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(126);
+    limit(RLIMIT_AS, addressSpace_);
+    limit(RLIMIT_FSIZE, fileSize_);
   }
 
  private:
-  unsigned long long limit_;
+  static void limit(decltype(RLIMIT_AS) resource, unsigned long long bytes) {
+    if (bytes == 0) return;
+    const rlimit limit{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+    if (setrlimit(resource, &limit) != 0) _exit(126);
+  }
+
+  unsigned long long addressSpace_;
+  unsigned long long fileSize_;
 };
 
 std::unique_ptr<QProcess> newProcess(const ToolOptions& options) {
-  return std::make_unique<LimitedProcess>(options.addressSpaceLimit);
+  return std::make_unique<LimitedProcess>(options.addressSpaceLimit, options.fileSizeLimit);
 }
 #else
 std::unique_ptr<QProcess> newProcess(const ToolOptions&) { return std::make_unique<QProcess>(); }

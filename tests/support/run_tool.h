@@ -57,6 +57,7 @@ struct ToolOptions {
   int timeoutMs = 60000;  // then the process is killed
 #ifdef Q_OS_UNIX
   unsigned long long addressSpaceLimit = 0;  // bytes for RLIMIT_AS; 0: none
+  unsigned long long fileSizeLimit = 0;      // bytes for RLIMIT_FSIZE (ulimit -f); 0: none
 #endif
 };
 

@@ -85,7 +85,9 @@ std::string quoted(const QString& text) {
 
 std::string filePathLine(const QString& input) { return "filePath: " + quoted(input); }
 std::string generateFileLine(const QString& output) { return "Generate file:  " + quoted(output); }
-std::string reasonLine(const std::string& reason) { return "Reason: \"" + reason + "\""; }
+std::string reasonLine(const QString& input, const std::string& reason) {
+  return "Reason: " + quoted(input) + " \"" + reason + "\"";
+}
 std::string writeFailedStart(const QString& output) { return "Write failed: " + quoted(output) + " \""; }
 
 Lines convertedLines(const QString& input, const QString& output, const std::string& summary) {

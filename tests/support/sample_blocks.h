@@ -74,7 +74,8 @@ std::string quoted(const QString& text);
 
 std::string filePathLine(const QString& input);
 std::string generateFileLine(const QString& output);
-std::string reasonLine(const std::string& reason);
+// The line after "Open failed": the input's path and why it was not loaded.
+std::string reasonLine(const QString& input, const std::string& reason);
 inline const std::string kOpenFailed = "Open failed";
 // The start of the line that says `output` could not be written, up to the
 // quote that opens the reason.
