@@ -18,6 +18,17 @@ function(block2gci_warnings target)
   endif()
 endfunction()
 
+# block2gci_gzip(in out): `out` is `in` compressed as Debian ships
+# documentation (gzip -9, no name or time stamp, so the bytes are the same on
+# every build); built with the tool.
+function(block2gci_gzip in out)
+  get_filename_component(name "${out}" NAME)
+  add_custom_command(OUTPUT "${out}" COMMAND sh -c "gzip -9nc \"$1\" > \"$2\"" sh "${in}" "${out}"
+                     DEPENDS "${in}" COMMENT "Compressing ${name}" VERBATIM)
+  string(MAKE_C_IDENTIFIER "gzip_${name}" target)
+  add_custom_target(${target} ALL DEPENDS "${out}")
+endfunction()
+
 # block2gci_library(name SOURCES... DEPS...): one static library per folder.
 function(block2gci_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
