@@ -155,7 +155,7 @@ TEST_F(e2e, HelpListsUsageExitStatusAndLogLines) {
                            "Open failed", "Reason:", "Write failed:", "Out of memory"}) {
     EXPECT_NE(r.out.find(text), std::string::npos) << text;
   }
-  EXPECT_EQ(run({"--version"}).out, "block2gci 1.0.0" + kEol);
+  EXPECT_EQ(run({"--version"}).out, "block2gci " BLOCK2GCI_VERSION + kEol);
 }
 
 #ifdef Q_OS_UNIX
@@ -170,6 +170,8 @@ TEST_F(e2e, InstallsTheToolAndAManPageThatRenders) {
   EXPECT_TRUE(QFileInfo(path("p/bin/block2gci")).isExecutable());
   const QString man = path("p/share/man/man1/block2gci.1");
   ASSERT_TRUE(QFileInfo::exists(man));
+  // The installed page is the configured one: it names this version.
+  EXPECT_NE(readFile(man).find("\"block2gci " BLOCK2GCI_VERSION "\""), std::string::npos);
   EXPECT_TRUE(exited(runProgram(path("p/bin/block2gci"), {"--version"}), 0));
 
   const QString groff = QStandardPaths::findExecutable("groff");
