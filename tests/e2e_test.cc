@@ -155,7 +155,7 @@ TEST_F(e2e, HelpListsUsageExitStatusAndLogLines) {
                            "Open failed", "Reason:", "Write failed:", "Out of memory"}) {
     EXPECT_NE(r.out.find(text), std::string::npos) << text;
   }
-  EXPECT_EQ(run({"--version"}).out, "block2gci 1.0.0" + kEol);
+  EXPECT_EQ(run({"--version"}).out, "block2gci " BLOCK2GCI_VERSION + kEol);
 }
 
 #ifdef Q_OS_UNIX
@@ -181,6 +181,8 @@ TEST_F(e2e, InstallsTheToolAndAManPageThatRenders) {
   const ToolRun unpacked = runProgram(gzip, {"-dc", man});
   ASSERT_TRUE(exited(unpacked, 0));
   ASSERT_TRUE(writeFile(path("block2gci.1"), unpacked.out));
+  // The installed page is the configured one: it names this version.
+  EXPECT_NE(unpacked.out.find("\"block2gci " BLOCK2GCI_VERSION "\""), std::string::npos);
   const ToolRun rendered = runProgram(groff, {"-man", "-ww", "-Tutf8", "-z", path("block2gci.1")});
   EXPECT_TRUE(exited(rendered, 0));
   EXPECT_EQ(rendered.err, "");
