@@ -2,6 +2,7 @@
 
 #include "block/block.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/stores.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,13 +17,12 @@
 
 namespace {
 
-class BlockFileTest : public ::testing::Test {
+class BlockFileTest : public StoresTest {
  protected:
   void SetUp() override {
-    resetStores();
+    StoresTest::SetUp();
     ASSERT_TRUE(dir_.isValid());
   }
-  void TearDown() override { resetStores(); }
 
   QString write(const QByteArray& bytes, const char* name = "block.xml") {
     const QString path = dir_.filePath(QString::fromLatin1(name));
