@@ -126,8 +126,8 @@ void warnAboutIgnoredArguments(const QStringList& ignored) {
 // A run that succeeds without a file says why there is none.
 void warnNothingWritten(const LoadResult& loaded) {
   qDebug().noquote() << "Warning: no GCI file written:"
-                     << (loaded.hasBlock ? QStringLiteral("the block has no control points")
-                                         : QStringLiteral("the root element has no Block"));
+                     << (loaded.status == LoadResult::Loaded ? QStringLiteral("the block has no control points")
+                                                             : QStringLiteral("the root element has no Block"));
 }
 
 int convert(const QString& inputPath) {

@@ -1,30 +1,16 @@
 #include "block/block.h"
 
+#include "tests/support/builders.h"
 #include "tests/support/qt_print.h"
+#include "tests/support/stores.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class StoresTest : public ::testing::Test {
- protected:
-  void SetUp() override { resetStores(); }
-  void TearDown() override { resetStores(); }
-};
-
-PhotoInfo photo(int id, const char* path, const char* group, int width, int height) {
-  PhotoInfo p;
-  p.id = id;
-  p.imagePath = QString::fromUtf8(path);
-  p.groupName = QString::fromUtf8(group);
-  p.width = width;
-  p.height = height;
-  return p;
-}
-
 TEST_F(StoresTest, FirstPhotoWithAnIdWins) {
-  EXPECT_TRUE(insertPhoto(photo(7, "a/first.jpg", "A", 600, 400)));
-  EXPECT_FALSE(insertPhoto(photo(7, "b/second.jpg", "B", 100, 50)));
+  EXPECT_TRUE(insertPhoto(photo(7, "a/first.jpg", 600, 400, "A")));
+  EXPECT_FALSE(insertPhoto(photo(7, "b/second.jpg", 100, 50, "B")));
 
   ASSERT_EQ(photoTable.size(), 1u);
   const PhotoInfo& kept = photoTable.at(7);
@@ -40,8 +26,8 @@ TEST_F(StoresTest, FirstPhotoWithAnIdWins) {
 }
 
 TEST_F(StoresTest, ResetEmptiesEveryStore) {
-  insertPhoto(photo(1, "a.jpg", "G", 1, 1));
-  insertPhoto(photo(1, "b.jpg", "G", 1, 1));
+  insertPhoto(photo(1, "a.jpg", 1, 1, "G"));
+  insertPhoto(photo(1, "b.jpg", 1, 1, "G"));
   appendControlPoint(ControlPoint());
   resetStores();
   EXPECT_TRUE(photoTable.empty());
@@ -50,7 +36,7 @@ TEST_F(StoresTest, ResetEmptiesEveryStore) {
 }
 
 TEST_F(StoresTest, FindOrCreateLeavesADefaultEntryForAnUnknownId) {
-  insertPhoto(photo(1, "x.jpg", "G", 10, 20));
+  insertPhoto(photo(1, "x.jpg", 10, 20, "G"));
 
   PhotoInfo& created = findOrCreatePhoto(42);
   EXPECT_EQ(created.id, 0);
@@ -69,7 +55,7 @@ TEST_F(StoresTest, FindOrCreateLeavesADefaultEntryForAnUnknownId) {
 TEST_F(StoresTest, AppendedPointsAreCopiesInOrder) {
   ControlPoint point;
   point.name = "P1";
-  point.measurements.push_back(ImageMeasurement{3, 1.0, 2.0, QString()});
+  point.measurements.push_back(measurement(3, 1.0, 2.0));
   appendControlPoint(point);
   point.name = "P2";
   point.measurements.clear();

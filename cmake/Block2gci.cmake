@@ -67,7 +67,9 @@ endfunction()
 # Instruments every target of the project when BLOCK2GCI_SANITIZE or
 # BLOCK2GCI_FUZZ is on. The sanitizers stop at the first report, so that a
 # fault fails the test that caused it instead of scrolling past. Qt and
-# pugixml come prebuilt and stay uninstrumented.
+# pugixml come prebuilt and stay uninstrumented. Instrumented code sees
+# BLOCK2GCI_ASAN=1, so that it can tell AddressSanitizer is in the process
+# without each file sniffing the compiler's own macros.
 function(block2gci_instrumentation)
   set(sanitizers "")
   if(BLOCK2GCI_SANITIZE OR BLOCK2GCI_FUZZ)
@@ -87,5 +89,6 @@ function(block2gci_instrumentation)
   if(sanitizers)
     add_compile_options(-fsanitize=${sanitizers} -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=${sanitizers} -fno-sanitize-recover=all)
+    add_compile_definitions(BLOCK2GCI_ASAN=1)
   endif()
 endfunction()

@@ -1,33 +1,15 @@
 #include "convert/convert.h"
 
 #include "block/block.h"
+#include "tests/support/builders.h"
 #include "tests/support/qt_print.h"
+#include "tests/support/stores.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class ConvertTest : public ::testing::Test {
- protected:
-  void SetUp() override { resetStores(); }
-  void TearDown() override { resetStores(); }
-
-  static void addPhoto(int id, const char* path, int width, int height) {
-    PhotoInfo photo;
-    photo.id = id;
-    photo.imagePath = QString::fromUtf8(path);
-    photo.width = width;
-    photo.height = height;
-    insertPhoto(photo);
-  }
-
-  // Adds a point with one measurement per (photoId, x, y) entry.
-  static void addPoint(std::initializer_list<ImageMeasurement> measurements) {
-    ControlPoint point;
-    point.measurements = measurements;
-    appendControlPoint(point);
-  }
-};
+using ConvertTest = StoresTest;
 
 struct ShiftCase {
   double x, y;
@@ -35,11 +17,11 @@ struct ShiftCase {
 };
 
 TEST_F(ConvertTest, MovesCoordinatesToTheImageCentre) {
-  addPhoto(1, "img.jpg", 400, 300);
+  insertPhoto(photo(1, "img.jpg", 400, 300));
   const ShiftCase cases[] = {
       {0, 0, -199.5, 149.5}, {399, 299, 199.5, -149.5}, {200, 150, 0.5, -0.5}, {-10.25, 1e6, -209.75, -999850.5}};
   ControlPoint point;
-  for (const ShiftCase& c : cases) point.measurements.push_back(ImageMeasurement{1, c.x, c.y, QString()});
+  for (const ShiftCase& c : cases) point.measurements.push_back(measurement(1, c.x, c.y));
   appendControlPoint(point);
 
   convertMeasurements();
@@ -57,8 +39,8 @@ TEST_F(ConvertTest, MovesCoordinatesToTheImageCentre) {
 TEST_F(ConvertTest, KeepsTheOrderOfOperations) {
   // With x = 2^53 the grouping decides the result: (x - w/2) + 0.5 rounds
   // differently from x - (w/2 - 0.5).
-  addPhoto(1, "", 3, 3);
-  addPoint({ImageMeasurement{1, 9007199254740992.0, 9007199254740992.0, QString()}});
+  insertPhoto(photo(1, "", 3, 3));
+  appendControlPoint(point("", {measurement(1, 9007199254740992.0, 9007199254740992.0)}));
   convertMeasurements();
   const ImageMeasurement& m = controlPoints[0].measurements[0];
   EXPECT_EQ(m.x, 9007199254740990.0);   // x - (w/2 - 0.5) would give ...991
@@ -66,8 +48,8 @@ TEST_F(ConvertTest, KeepsTheOrderOfOperations) {
 }
 
 TEST_F(ConvertTest, UnknownPhotoGetsADefaultEntryAndNoName) {
-  addPhoto(1, "known.jpg", 100, 100);
-  addPoint({ImageMeasurement{77, 10, 20, QString()}, ImageMeasurement{77, 0, 0, QString()}});
+  insertPhoto(photo(1, "known.jpg", 100, 100));
+  appendControlPoint(point("", {measurement(77, 10, 20), measurement(77, 0, 0)}));
   convertMeasurements();
 
   const auto& m = controlPoints[0].measurements;
@@ -82,10 +64,9 @@ TEST_F(ConvertTest, UnknownPhotoGetsADefaultEntryAndNoName) {
 }
 
 TEST_F(ConvertTest, CountsMeasurementsOfEveryPoint) {
-  addPhoto(1, "a.jpg", 10, 10);
-  addPoint({});
-  addPoint({ImageMeasurement{1, 1, 1, QString()}, ImageMeasurement{1, 1, 1, QString()},
-            ImageMeasurement{1, 1, 1, QString()}});
+  insertPhoto(photo(1, "a.jpg", 10, 10));
+  appendControlPoint(point("", {}));
+  appendControlPoint(point("", {measurement(1, 1, 1), measurement(1, 1, 1), measurement(1, 1, 1)}));
   convertMeasurements();
   EXPECT_EQ(controlPoints[0].measurementCount, 0);
   EXPECT_EQ(controlPoints[1].measurementCount, 3);

@@ -3,8 +3,10 @@
 #include "block/block.h"
 #include "block/read_notes.h"
 #include "convert/convert.h"
+#include "tests/support/builders.h"
 #include "tests/support/log_capture.h"
 #include "tests/support/qt_print.h"
+#include "tests/support/stores.h"
 
 #include <gtest/gtest.h>
 
@@ -13,30 +15,8 @@
 
 namespace {
 
-PhotoInfo photo(int id, const char* path, int width, int height) {
-  PhotoInfo p;
-  p.id = id;
-  p.imagePath = QString::fromUtf8(path);
-  p.width = width;
-  p.height = height;
-  return p;
-}
-
-ControlPoint point(const char* name, std::vector<ImageMeasurement> measurements = {}, int category = 1) {
-  ControlPoint p;
-  p.name = QString::fromUtf8(name);
-  p.category = category;
-  p.measurements = std::move(measurements);
-  return p;
-}
-
-ImageMeasurement on(int photoId, double x = 1, double y = 1) { return ImageMeasurement{photoId, x, y, QString()}; }
-
-class DiagnosticsTest : public ::testing::Test {
+class DiagnosticsTest : public StoresTest {
  protected:
-  void SetUp() override { resetStores(); }
-  void TearDown() override { resetStores(); }
-
   static QStringList warnings() {
     LogCapture log;
     warnAboutBlock();
@@ -46,7 +26,7 @@ class DiagnosticsTest : public ::testing::Test {
 
 TEST_F(DiagnosticsTest, SoundBlockHasNoWarnings) {
   insertPhoto(photo(1, "a/IMG_1.JPG", 400, 300));
-  appendControlPoint(point("GCP_01", {on(1, 0, 0), on(1, 400, 300), on(1, 200.5, 0.25)}));
+  appendControlPoint(point("GCP_01", {measurement(1, 0, 0), measurement(1, 400, 300), measurement(1, 200.5, 0.25)}));
   appendControlPoint(point("GCP_02"));
   EXPECT_EQ(warnings(), QStringList());
 }
@@ -65,8 +45,8 @@ TEST_F(DiagnosticsTest, SharedIdIsReportedOnceWithEveryDroppedPath) {
 
 TEST_F(DiagnosticsTest, UnknownIdsAreCountedOncePerIdInOrderOfAppearance) {
   insertPhoto(photo(1, "a.jpg", 10, 10));
-  appendControlPoint(point("A", {on(7), on(1), on(3), on(7)}));
-  appendControlPoint(point("B", {on(7), on(-2)}));
+  appendControlPoint(point("A", {measurement(7), measurement(1), measurement(3), measurement(7)}));
+  appendControlPoint(point("B", {measurement(7), measurement(-2)}));
   EXPECT_EQ(warnings(), (QStringList{
                             R"(Warning: photo id 7 is named by 3 measurements but no photo has it: control points "A", "B")",
                             R"(Warning: photo id 3 is named by 1 measurement but no photo has it: control point "A")",
@@ -105,11 +85,11 @@ TEST_F(DiagnosticsTest, MeasurementsOutsideTheirImageAreCountedPerPoint) {
   insertPhoto(photo(2, "nosize.jpg", 0, 0));
   insertPhoto(photo(3, "noheight.jpg", 400, 0));
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  appendControlPoint(point("Edges", {on(1, 0, 0), on(1, 400, 300), on(1, 400, 0), on(1, 0, 300)}));
-  appendControlPoint(point("Out", {on(1, -0.5, 1), on(1, 1, 300.25), on(1, 400.001, 1), on(1, 1, -1), on(1, 5, 5)}));
-  appendControlPoint(point("NaN", {on(1, nan, 1), on(1, 1, nan)}));
-  appendControlPoint(point("Unknown size", {on(2, -5, -5), on(3, -5, -5)}));
-  appendControlPoint(point("", {on(1, 1000, 1000)}));
+  appendControlPoint(point("Edges", {measurement(1, 0, 0), measurement(1, 400, 300), measurement(1, 400, 0), measurement(1, 0, 300)}));
+  appendControlPoint(point("Out", {measurement(1, -0.5, 1), measurement(1, 1, 300.25), measurement(1, 400.001, 1), measurement(1, 1, -1), measurement(1, 5, 5)}));
+  appendControlPoint(point("NaN", {measurement(1, nan, 1), measurement(1, 1, nan)}));
+  appendControlPoint(point("Unknown size", {measurement(2, -5, -5), measurement(3, -5, -5)}));
+  appendControlPoint(point("", {measurement(1, 1000, 1000)}));
   EXPECT_EQ(warnings(), (QStringList{
                             R"(Warning: control point "Out" has 4 of 5 measurements outside their image: photo 1)",
                             R"(Warning: control point "NaN" has 2 of 2 measurements outside their image: photo 1)",
@@ -122,7 +102,7 @@ TEST_F(DiagnosticsTest, MeasurementsOutsideTheirImageAreCountedPerPoint) {
 TEST_F(DiagnosticsTest, KindsComeInAFixedOrder) {
   insertPhoto(photo(1, "a.jpg", 10, 10));
   insertPhoto(photo(1, "b.jpg", 10, 10));
-  appendControlPoint(point("P 1", {on(1, 11, 1), on(9)}));
+  appendControlPoint(point("P 1", {measurement(1, 11, 1), measurement(9)}));
   EXPECT_EQ(warnings(), (QStringList{
                             R"(Warning: photo id 1 is shared: kept "a.jpg", dropped "b.jpg")",
                             R"(Warning: photo id 9 is named by 1 measurement but no photo has it: control point "P 1")",
@@ -138,7 +118,7 @@ TEST_F(DiagnosticsTest, LeavesTheStoresAsTheyWere) {
     resetStores();
     insertPhoto(photo(1, "a.jpg", 10, 10));
     insertPhoto(photo(1, "b.jpg", 20, 20));
-    appendControlPoint(point("P 1", {on(1, 11, 1), on(9, 3, 4)}, 2));
+    appendControlPoint(point("P 1", {measurement(1, 11, 1), measurement(9, 3, 4)}, 2));
   };
   fill();
   convertMeasurements();
@@ -160,8 +140,8 @@ TEST_F(DiagnosticsTest, UnknownIdsAndOutsideMeasurementsNameTheFirstThree) {
   insertPhoto(photo(2, "b.jpg", 10, 10));
   insertPhoto(photo(3, "c.jpg", 10, 10));
   insertPhoto(photo(4, "d.jpg", 10, 10));
-  for (const char* name : {"A", "", "C", "D", "E"}) appendControlPoint(point(name, {on(7), on(7)}));
-  appendControlPoint(point("F", {on(1, 11, 1), on(1, 12, 1), on(2, -1, 1), on(3, 1, 11), on(4, 1, 99), on(1, 5, 5)}));
+  for (const char* name : {"A", "", "C", "D", "E"}) appendControlPoint(point(name, {measurement(7), measurement(7)}));
+  appendControlPoint(point("F", {measurement(1, 11, 1), measurement(1, 12, 1), measurement(2, -1, 1), measurement(3, 1, 11), measurement(4, 1, 99), measurement(1, 5, 5)}));
   EXPECT_EQ(warnings(),
             (QStringList{
                 R"(Warning: photo id 7 is named by 10 measurements but no photo has it: control points "A", 2, "C" and 2 more)",
@@ -236,7 +216,7 @@ TEST_F(DiagnosticsTest, ImageNamesOfMeasuredPhotosOnly) {
   PhotoSizeNote unmeasured;
   unmeasured.photoId = 5;
   readNotes.photoSizes.push_back(unmeasured);
-  appendControlPoint(point("A", {on(1), on(2), on(3), on(4), on(7)}));
+  appendControlPoint(point("A", {measurement(1), measurement(2), measurement(3), measurement(4), measurement(7)}));
   EXPECT_EQ(warnings(),
             (QStringList{
                 R"(Warning: photos 1 ("cam1/IMG_1.JPG") and 3 ("cam2/IMG_1.JPG") have the same image name "IMG_1")",
@@ -252,9 +232,9 @@ TEST(WrittenSummaryTest, CountsAndWording) {
     const char* line;
   };
   const Case cases[] = {
-      {{point("A", {on(1), on(2)}), point("B", {}, 2), point("C", {on(1)}, 2)},
+      {{point("A", {measurement(1), measurement(2)}), point("B", {}, 2), point("C", {measurement(1)}, 2)},
        "Written: 3 control points (2 check points), 3 measurements"},
-      {{point("A", {on(1)}, 2)}, "Written: 1 control point (1 check point), 1 measurement"},
+      {{point("A", {measurement(1)}, 2)}, "Written: 1 control point (1 check point), 1 measurement"},
       {{point("A"), point("B")}, "Written: 2 control points (0 check points), 0 measurements"},
   };
   for (const Case& c : cases) {

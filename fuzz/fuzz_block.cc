@@ -25,12 +25,13 @@ void silent(QtMsgType, const QMessageLogContext&, const QString&) {}
 
 QString scratchDir;
 
-// The GCI text, after the reason the load failed when it did.
+// The GCI text, after what became of the load and the reason it failed
+// when it did.
 QByteArray convertOnce(const char* data, std::size_t size, TreeMode mode) {
   resetStores();
   const LoadResult loaded = loadBlockText(data, size, mode);
   convertMeasurements();
-  return loaded.reason.toUtf8() + '\n' + formatGci(controlPoints);
+  return QByteArray::number(loaded.status) + ' ' + loaded.reason.toUtf8() + '\n' + formatGci(controlPoints);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "gci/gci_writer.h"
 
+#include "tests/support/builders.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/stores.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,23 +19,6 @@
 #include <vector>
 
 namespace {
-
-ControlPoint point(const char* name, double x, double y, double z, int category,
-                   std::initializer_list<ImageMeasurement> measurements = {}) {
-  ControlPoint p;
-  p.name = QString::fromUtf8(name);
-  p.x = x;
-  p.y = y;
-  p.z = z;
-  p.category = category;
-  p.measurements = measurements;
-  p.measurementCount = static_cast<int>(p.measurements.size());
-  return p;
-}
-
-ImageMeasurement measurement(const char* imageName, double x, double y) {
-  return ImageMeasurement{0, x, y, QString::fromUtf8(imageName)};
-}
 
 TEST(FormatGciTest, WritesTheFourLineFormatsWithCrLf) {
   const QByteArray text = formatGci({point("GCP_01", 512.6789, 431.25, 87.5, 1, {measurement("IMG_0001", -199.5, 149.5)})});
@@ -219,10 +204,10 @@ const PathCase kPathCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Inputs, OutputPathTest, ::testing::ValuesIn(kPathCases));
 
-class WriteGciFileTest : public ::testing::Test {
+class WriteGciFileTest : public StoresTest {
  protected:
   void SetUp() override {
-    resetStores();
+    StoresTest::SetUp();
     ASSERT_TRUE(dir_.isValid());
     input_ = dir_.filePath("block.xml");
 #if defined(Q_OS_WIN)
@@ -233,7 +218,6 @@ class WriteGciFileTest : public ::testing::Test {
   }
   // `path` as a log line quotes it: backslashes doubled.
   static QString quoted(QString path) { return path.replace(QStringLiteral("\\"), QStringLiteral("\\\\")); }
-  void TearDown() override { resetStores(); }
 
   static QByteArray read(const QString& path) {
     QFile file(path);

@@ -141,7 +141,7 @@ LoadResult failed(const QString& inputPath, const QString& reason) {
   } else {
     qDebug() << "Reason:" << inputPath << reason;
   }
-  return LoadResult{false, reason};
+  return LoadResult{LoadResult::Failed, reason};
 }
 
 }  // namespace
@@ -280,7 +280,7 @@ LoadResult parseAndWalk(const QString& inputPath, TreeMode mode,
     arena.reset();
     return failed(inputPath, failureReason(result, error, parsedBytes));
   }
-  return LoadResult{true, QString(), walkBlock(document)};
+  return LoadResult{walkBlock(document) ? LoadResult::Loaded : LoadResult::NoBlock, QString()};
 }
 
 }  // namespace

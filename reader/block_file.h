@@ -9,14 +9,17 @@
 
 #include <cstddef>
 
-// What became of a load. `loaded` is false when the file could not be read
-// or parsed; `reason` then says why, in one line.
+// What became of a load.
 struct LoadResult {
-  bool loaded = false;
-  QString reason;
-  bool hasBlock = false;  // loaded, and the root element has a `Block`
+  enum Status {
+    Loaded,   // the document was parsed and its root element has a `Block`
+    NoBlock,  // the document was parsed, but its root element has no `Block`
+    Failed,   // the file could not be read or parsed; `reason` says why
+  };
+  Status status = Failed;
+  QString reason;  // one line, for Failed
 
-  explicit operator bool() const { return loaded; }
+  explicit operator bool() const { return status != Failed; }
 };
 
 // How the parser builds its document tree. Both modes fill the stores with

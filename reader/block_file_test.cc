@@ -2,6 +2,7 @@
 
 #include "block/block.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/stores.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,13 +17,12 @@
 
 namespace {
 
-class BlockFileTest : public ::testing::Test {
+class BlockFileTest : public StoresTest {
  protected:
   void SetUp() override {
-    resetStores();
+    StoresTest::SetUp();
     ASSERT_TRUE(dir_.isValid());
   }
-  void TearDown() override { resetStores(); }
 
   QString write(const QByteArray& bytes, const char* name = "block.xml") {
     const QString path = dir_.filePath(QString::fromLatin1(name));
@@ -48,7 +48,9 @@ const char kBlock[] = R"(<?xml version="1.0"?>
 TEST_F(BlockFileTest, ReadsBothStoresAndLogsThePath) {
   const QString path = write(kBlock);
   LogCapture log;
-  EXPECT_TRUE(loadBlockFile(path));
+  const LoadResult result = loadBlockFile(path);
+  EXPECT_TRUE(result);
+  EXPECT_EQ(result.status, LoadResult::Loaded);
   EXPECT_EQ(log.lines(), QStringList{QStringLiteral("filePath: \"%1\"").arg(path)});
   ASSERT_EQ(controlPoints.size(), 1u);
   EXPECT_EQ(controlPoints[0].name, "P");
@@ -90,7 +92,9 @@ TEST_F(BlockFileTest, WalksOnlyTheFirstBlockOfTheRoot) {
 TEST_F(BlockFileTest, RootWithoutBlockLogsThePathAndReadsNothing) {
   const QString path = write("<!-- first --><?pi x?><Root><ControlPoints><P/></ControlPoints></Root>");
   LogCapture log;
-  EXPECT_TRUE(loadBlockFile(path));
+  const LoadResult result = loadBlockFile(path);
+  EXPECT_TRUE(result);
+  EXPECT_EQ(result.status, LoadResult::NoBlock);  // a run says why it wrote nothing
   EXPECT_TRUE(controlPoints.empty());
   EXPECT_EQ(log.lines().size(), 1);
   EXPECT_TRUE(log.lines().value(0).startsWith("filePath: "));
@@ -116,6 +120,7 @@ TEST_P(LoadFailureTest, LogsOpenFailedAndWhy) {
   LogCapture log;
   const LoadResult result = loadBlockFile(path);
   EXPECT_FALSE(result);
+  EXPECT_EQ(result.status, LoadResult::Failed);
   EXPECT_EQ(result.reason, QString::fromUtf8(c.reason));
   EXPECT_EQ(log.lines(), (QStringList{"Open failed", QStringLiteral("Reason: \"%1\" \"%2\"").arg(path, c.reason)}));
   ASSERT_EQ(controlPoints.size(), 1u);  // the stores are left as they were

@@ -3,25 +3,21 @@
 #include "block/block.h"
 #include "block/read_notes.h"
 
+#include "tests/support/builders.h"
 #include "tests/support/qt_print.h"
+#include "tests/support/stores.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class ControlPointsTest : public ::testing::Test {
+class ControlPointsTest : public StoresTest {
  protected:
-  void SetUp() override { resetStores(); }
-  void TearDown() override { resetStores(); }
-
   // Reads every child of the root of `xml` as the content of one ControlPoints element.
-  void read(const char* xml) {
-    ASSERT_TRUE(document_.load_string(xml, pugi::parse_default)) << xml;
-    readControlPoints(document_.first_child().first_child());
-  }
+  void read(const char* xml) { readControlPoints(xml_.contentOf(xml)); }
 
  private:
-  pugi::xml_document document_;
+  XmlFragment xml_;
 };
 
 TEST_F(ControlPointsTest, ReadsNamePositionCategoryAndMeasurements) {

@@ -3,22 +3,18 @@
 #include "block/block.h"
 #include "block/read_notes.h"
 
+#include "tests/support/builders.h"
 #include "tests/support/qt_print.h"
+#include "tests/support/stores.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-class PhotogroupsTest : public ::testing::Test {
+class PhotogroupsTest : public StoresTest {
  protected:
-  void SetUp() override { resetStores(); }
-  void TearDown() override { resetStores(); }
-
   // Reads every child of the root of `xml` as the content of one Photogroups element.
-  void read(const char* xml) {
-    ASSERT_TRUE(document_.load_string(xml, pugi::parse_default)) << xml;
-    readPhotogroups(document_.first_child().first_child());
-  }
+  void read(const char* xml) { readPhotogroups(xml_.contentOf(xml)); }
 
   static void expectPhoto(int id, const char* path, const char* group, int width, int height) {
     ASSERT_EQ(photoTable.count(id), 1u) << "photo " << id;
@@ -31,7 +27,7 @@ class PhotogroupsTest : public ::testing::Test {
   }
 
  private:
-  pugi::xml_document document_;
+  XmlFragment xml_;
 };
 
 TEST_F(PhotogroupsTest, PhotoTakesItsGroupsNameAndSize) {

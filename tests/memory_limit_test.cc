@@ -26,14 +26,8 @@ namespace {
 
 const QString kExe = QStringLiteral(BLOCK2GCI_EXE);
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(BLOCK2GCI_ASAN)
 constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 #else
 constexpr bool kAddressSanitizer = false;
 #endif

@@ -22,7 +22,7 @@
 namespace {
 
 struct Outcome {
-  bool loaded = false;
+  LoadResult::Status status = LoadResult::Failed;
   QStringList log;
   QByteArray gci;
   size_t photos = 0;
@@ -36,7 +36,7 @@ Outcome convertWith(Load load) {
   Outcome outcome;
   {
     LogCapture log;
-    outcome.loaded = static_cast<bool>(load());
+    outcome.status = load().status;
     outcome.log = log.lines();
   }
   convertMeasurements();
@@ -53,7 +53,7 @@ void expectSameOutcome(const QByteArray& document, const std::string& what) {
   ASSERT_TRUE(writeFile(path, document));
   const Outcome plain = convertWith([&] { return loadBlockFile(path, TreeMode::Plain); });
   const Outcome lean = convertWith([&] { return loadBlockFile(path, TreeMode::Lean); });
-  EXPECT_EQ(lean.loaded, plain.loaded) << what;
+  EXPECT_EQ(lean.status, plain.status) << what;
   EXPECT_EQ(lean.log, plain.log) << what;
   EXPECT_EQ(lean.gci, plain.gci) << what;
   EXPECT_EQ(lean.photos, plain.photos) << what;
@@ -67,6 +67,8 @@ void expectSameOutcome(const QByteArray& document, const std::string& what) {
   EXPECT_EQ(plainText.gci, plain.gci) << what << " (from memory)";
   EXPECT_EQ(leanText.log, plainText.log) << what << " (from memory)";
   EXPECT_EQ(leanText.photos, plain.photos) << what << " (from memory)";
+  EXPECT_EQ(leanText.status, plain.status) << what << " (from memory)";
+  EXPECT_EQ(plainText.status, plain.status) << what << " (from memory)";
 }
 
 struct DocumentCase {
