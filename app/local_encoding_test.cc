@@ -19,10 +19,20 @@ TEST(KeepingBytesTest, DecodesValidUtf8AndKeepsEveryOtherByte) {
     QString text;
   } cases[] = {
       {"ASCII", "block.xml", "block.xml"},
-      {"valid UTF-8", "S\xC3\xBC" "d \xF0\x9F\x97\xBA.xml", QString::fromUtf8("S\xC3\xBC" "d \xF0\x9F\x97\xBA.xml")},
-      {"a Latin-1 byte", "S\xFC" "d.xml", "S" + escaped(0xFC) + "d.xml"},
+      {"valid UTF-8",
+       "S\xC3\xBC"
+       "d \xF0\x9F\x97\xBA.xml",
+       QString::fromUtf8("S\xC3\xBC"
+                         "d \xF0\x9F\x97\xBA.xml")},
+      {"a Latin-1 byte",
+       "S\xFC"
+       "d.xml",
+       "S" + escaped(0xFC) + "d.xml"},
       {"a stray continuation byte", "a\x80", "a" + escaped(0x80)},
-      {"a sequence cut short", "\xE2\x82" "x", escaped(0xE2) + escaped(0x82) + "x"},
+      {"a sequence cut short",
+       "\xE2\x82"
+       "x",
+       escaped(0xE2) + escaped(0x82) + "x"},
       {"cut at the end", "x\xF0\x9F\x97", "x" + escaped(0xF0) + escaped(0x9F) + escaped(0x97)},
       {"an overlong slash", "\xC0\xAF", escaped(0xC0) + escaped(0xAF)},
       {"an overlong three-byte form", "\xE0\x80\xAF", escaped(0xE0) + escaped(0x80) + escaped(0xAF)},

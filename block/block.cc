@@ -24,9 +24,7 @@ PhotoInfo& findOrCreatePhoto(int id) {
   return photoTable[id];
 }
 
-void appendControlPoint(const ControlPoint& point) {
-  controlPoints.push_back(point);
-}
+void appendControlPoint(const ControlPoint& point) { controlPoints.push_back(point); }
 
 void resetStores() {
   photoTable.clear();

@@ -10,24 +10,24 @@
 
 // One photo as the photogroup reader saw it.
 struct PhotoInfo {
-  int id = 0;           // the photo's id; 0 in a default entry
-  QString imagePath;    // as written in the file, separators kept
-  QString groupName;    // name of the photogroup in force when the photo was read
-  int height = 0;       // image height in pixels
-  int width = 0;        // image width in pixels
+  int id = 0;         // the photo's id; 0 in a default entry
+  QString imagePath;  // as written in the file, separators kept
+  QString groupName;  // name of the photogroup in force when the photo was read
+  int height = 0;     // image height in pixels
+  int width = 0;      // image width in pixels
 };
 
 // One observation of a control point on one photo.
 struct ImageMeasurement {
   int photoId = 0;
-  double x = 0.0;       // column; from the top-left corner as read, image-centred after conversion
-  double y = 0.0;       // row; downwards as read, upwards from the centre after conversion
-  QString imageName;    // empty until the conversion sets the image's base name
+  double x = 0.0;     // column; from the top-left corner as read, image-centred after conversion
+  double y = 0.0;     // row; downwards as read, upwards from the centre after conversion
+  QString imageName;  // empty until the conversion sets the image's base name
 };
 
 // One ground point with a known position.
 struct ControlPoint {
-  int category = 1;                            // 2 for a check point, 1 otherwise
+  int category = 1;  // 2 for a check point, 1 otherwise
   QString name;
   int measurementCount = 0;                    // set by the conversion
   std::vector<ImageMeasurement> measurements;  // in document order

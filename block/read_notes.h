@@ -22,17 +22,17 @@ struct ValueNote {
   int number = 0;
   // Photo: its image path; Photogroup: its own name (empty when it has none).
   QString label;
-  QString field;       // such as "Position x" or "Measurement 2 PhotoId"
-  QString text;        // the value as written
+  QString field;  // such as "Position x" or "Measurement 2 PhotoId"
+  QString text;   // the value as written
   bool outOfRange = false;
 };
 
 // A control point written at 0 in some coordinate because its Position, or
 // the coordinate in it, is missing or empty.
 struct PositionNote {
-  int point = 0;             // index into controlPoints
-  bool noPosition = false;   // no Position element at all
-  QString coordinates;       // otherwise the missing or empty ones, such as "y" or "xz"
+  int point = 0;            // index into controlPoints
+  bool noPosition = false;  // no Position element at all
+  QString coordinates;      // otherwise the missing or empty ones, such as "y" or "xz"
 };
 
 // A CheckPoint text other than exactly "true" or "false".
@@ -44,9 +44,9 @@ struct CheckPointNote {
 // A kept photo whose image size is not that of its own photogroup.
 struct PhotoSizeNote {
   enum Cause {
-    OwnComesAfter,   // its group's ImageDimensions follows it; an earlier group's size is used
-    OwnMissing,      // its group has no ImageDimensions; an earlier group's size is used
-    NoneBefore,      // no ImageDimensions came before it: 0 x 0
+    OwnComesAfter,  // its group's ImageDimensions follows it; an earlier group's size is used
+    OwnMissing,     // its group has no ImageDimensions; an earlier group's size is used
+    NoneBefore,     // no ImageDimensions came before it: 0 x 0
   };
   int photoId = 0;
   QString group;        // its group's own name, or "" when it has none
@@ -63,12 +63,12 @@ struct ReadNotes {
   // hundreds of thousands of bad values; the others are only counted.
   std::vector<ValueNote> values;
   int valuesNotKept = 0;
-  std::vector<PositionNote> positions;         // in point order
-  std::vector<CheckPointNote> checkPoints;     // in point order
-  std::vector<PhotoSizeNote> photoSizes;       // in reading order
-  std::vector<int> lostPointNames;             // indices into controlPoints whose name lost characters
-  std::vector<int> lostImagePaths;             // ids of kept photos whose image path lost characters
-  int photogroupsRead = 0;                     // photogroups seen so far, to number them
+  std::vector<PositionNote> positions;      // in point order
+  std::vector<CheckPointNote> checkPoints;  // in point order
+  std::vector<PhotoSizeNote> photoSizes;    // in reading order
+  std::vector<int> lostPointNames;          // indices into controlPoints whose name lost characters
+  std::vector<int> lostImagePaths;          // ids of kept photos whose image path lost characters
+  int photogroupsRead = 0;                  // photogroups seen so far, to number them
 };
 
 // Emptied by resetStores.

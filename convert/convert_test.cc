@@ -87,13 +87,14 @@ TEST_P(CompleteBaseNameTest, SplitsAtBothSeparatorsAndTheLastDot) {
   EXPECT_EQ(completeBaseName(QString::fromUtf8(GetParam().path)), QString::fromUtf8(GetParam().expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, CompleteBaseNameTest,
-    ::testing::Values(BaseNameCase{"D:\\survey\\img\\IMG_0012.JPG", "IMG_0012"}, BaseNameCase{"a/b/c.tar.gz", "c.tar"},
-                      BaseNameCase{"a/b/noext", "noext"}, BaseNameCase{"", ""}, BaseNameCase{"plain.jpg", "plain"},
-                      BaseNameCase{"D:/mixed\\dir/x.y\\IMG.tif", "IMG"}, BaseNameCase{"dir.d/file", "file"},
-                      BaseNameCase{"a\\b.c\\noext", "noext"}, BaseNameCase{"a/.hidden", ""},
-                      BaseNameCase{"a/trailing/", ""}, BaseNameCase{"\\\\server\\share\\M\xC3\xBChle.png", "M\xC3\xBChle"},
-                      BaseNameCase{"name.", "name"}, BaseNameCase{"with space/x y.jpg", "x y"}));
+INSTANTIATE_TEST_SUITE_P(Paths, CompleteBaseNameTest,
+                         ::testing::Values(BaseNameCase{"D:\\survey\\img\\IMG_0012.JPG", "IMG_0012"},
+                                           BaseNameCase{"a/b/c.tar.gz", "c.tar"}, BaseNameCase{"a/b/noext", "noext"},
+                                           BaseNameCase{"", ""}, BaseNameCase{"plain.jpg", "plain"},
+                                           BaseNameCase{"D:/mixed\\dir/x.y\\IMG.tif", "IMG"},
+                                           BaseNameCase{"dir.d/file", "file"}, BaseNameCase{"a\\b.c\\noext", "noext"},
+                                           BaseNameCase{"a/.hidden", ""}, BaseNameCase{"a/trailing/", ""},
+                                           BaseNameCase{"\\\\server\\share\\M\xC3\xBChle.png", "M\xC3\xBChle"},
+                                           BaseNameCase{"name.", "name"}, BaseNameCase{"with space/x y.jpg", "x y"}));
 
 }  // namespace

@@ -195,9 +195,15 @@ void warnAboutValues() {
     QDebug line = qDebug().nospace();
     line << "Warning: ";
     switch (note.owner) {
-      case ValueNote::ControlPoint: line << "control point " << PointRef{static_cast<size_t>(note.number)}; break;
-      case ValueNote::Photo: line << "photo " << note.label; break;
-      case ValueNote::Photogroup: line << GroupRef{note.label, note.number}; break;
+      case ValueNote::ControlPoint:
+        line << "control point " << PointRef{static_cast<size_t>(note.number)};
+        break;
+      case ValueNote::Photo:
+        line << "photo " << note.label;
+        break;
+      case ValueNote::Photogroup:
+        line << GroupRef{note.label, note.number};
+        break;
     }
     line << ": ";
     line.noquote() << note.field;
@@ -279,7 +285,7 @@ void warnAboutPhotoSizes(const QSet<int>& measured) {
     line << " takes the image size " << note.width << " x " << note.height << " of "
          << GroupRef{note.sizeGroup, note.sizeGroupNumber}
          << (note.cause == PhotoSizeNote::OwnComesAfter ? ": its own ImageDimensions comes after it"
-                                                          : ": its photogroup has no ImageDimensions");
+                                                        : ": its photogroup has no ImageDimensions");
   }
 }
 
@@ -394,8 +400,7 @@ WrittenCounts countWritten(const std::vector<ControlPoint>& points) {
 
 void logWrittenSummary(const WrittenCounts& counts) {
   qDebug().nospace() << "Written: " << counts.controlPoints << " "
-                     << plural(counts.controlPoints, "control point", "control points") << " ("
-                     << counts.checkPoints << " " << plural(counts.checkPoints, "check point", "check points")
-                     << "), " << counts.measurements << " "
-                     << plural(counts.measurements, "measurement", "measurements");
+                     << plural(counts.controlPoints, "control point", "control points") << " (" << counts.checkPoints
+                     << " " << plural(counts.checkPoints, "check point", "check points") << "), " << counts.measurements
+                     << " " << plural(counts.measurements, "measurement", "measurements");
 }

@@ -36,13 +36,15 @@
 //       Warning: control point "GCP_01" has no Position, written at 0, 0, 0
 //       Warning: control point "GCP_01": Position y and z are missing or empty, written as 0
 //   - a CheckPoint text other than exactly "true" or "false":
-//       Warning: control point "GCP_01": CheckPoint "True" is neither "true" nor "false", written as an ordinary control point (category 1)
+//       Warning: control point "GCP_01": CheckPoint "True" is neither "true" nor "false", written as an ordinary
+//       control point (category 1)
 //   - a control point with the name of an earlier one:
 //       Warning: control points 1 and 4 have the same name "GCP_01"
 //   - a measured photo whose image size is not its own photogroup's:
-//       Warning: photo 12 (photogroup "Cam2") takes the image size 4000 x 3000 of photogroup "Cam1": its own ImageDimensions comes after it
-//       Warning: photo 12 (photogroup "Cam2") takes the image size 4000 x 3000 of photogroup "Cam1": its photogroup has no ImageDimensions
-//       Warning: photo 12 (photogroup "Cam1") has the image size 0 x 0: no ImageDimensions comes before it
+//       Warning: photo 12 (photogroup "Cam2") takes the image size 4000 x 3000 of photogroup "Cam1": its own
+//       ImageDimensions comes after it Warning: photo 12 (photogroup "Cam2") takes the image size 4000 x 3000 of
+//       photogroup "Cam1": its photogroup has no ImageDimensions Warning: photo 12 (photogroup "Cam1") has the image
+//       size 0 x 0: no ImageDimensions comes before it
 //   - measured photos in id order: an empty image name, blanks in it, and
 //     an image name that an earlier photo with another path has:
 //       Warning: photo 3 ("cam1/") has an empty image name
@@ -52,9 +54,10 @@
 //     characters lost to the encoding of the file (bytes that are not UTF-8)
 //     or that the local 8-bit encoding cannot represent:
 //       Warning: control point "M\uFFFDller": its name has bytes that are not UTF-8, written as replacement characters
-//       Warning: photo 3 ("b/\uFFFD.JPG"): its image name "\uFFFD" has bytes that are not UTF-8, written as replacement characters
-//       Warning: control point "\u0391": its name has characters that the local 8-bit encoding cannot represent, written as "?"
-//       Warning: photo 3 ("b/\u0391.JPG"): its image name "\u0391" has characters that the local 8-bit encoding cannot represent, written as "?"
+//       Warning: photo 3 ("b/\uFFFD.JPG"): its image name "\uFFFD" has bytes that are not UTF-8, written as replacement
+//       characters Warning: control point "\u0391": its name has characters that the local 8-bit encoding cannot
+//       represent, written as "?" Warning: photo 3 ("b/\u0391.JPG"): its image name "\u0391" has characters that the
+//       local 8-bit encoding cannot represent, written as "?"
 // Must run before convertMeasurements, which gives unknown ids default
 // entries and moves the coordinates. Reads the stores only.
 void warnAboutBlock();
@@ -62,7 +65,7 @@ void warnAboutBlock();
 // What writing `points` puts into the GCI file, for the summary line.
 struct WrittenCounts {
   int controlPoints = 0;
-  int checkPoints = 0;   // points of category 2
+  int checkPoints = 0;  // points of category 2
   int measurements = 0;
 };
 WrittenCounts countWritten(const std::vector<ControlPoint>& points);

@@ -37,21 +37,23 @@ TEST_F(DiagnosticsTest, SharedIdIsReportedOnceWithEveryDroppedPath) {
   insertPhoto(photo(5, "b/IMG_9.JPG", 10, 10));
   insertPhoto(photo(2, "y \"q\".jpg", 10, 10));
   insertPhoto(photo(5, "c\\IMG_3.JPG", 10, 10));
-  EXPECT_EQ(warnings(), (QStringList{
-                            R"(Warning: photo id 2 is shared: kept "x.jpg", dropped "y \"q\".jpg")",
-                            R"(Warning: photo id 5 is shared: kept "a/IMG_1.JPG", dropped "b/IMG_9.JPG", "c\\IMG_3.JPG")",
-                        }));
+  EXPECT_EQ(warnings(),
+            (QStringList{
+                R"(Warning: photo id 2 is shared: kept "x.jpg", dropped "y \"q\".jpg")",
+                R"(Warning: photo id 5 is shared: kept "a/IMG_1.JPG", dropped "b/IMG_9.JPG", "c\\IMG_3.JPG")",
+            }));
 }
 
 TEST_F(DiagnosticsTest, UnknownIdsAreCountedOncePerIdInOrderOfAppearance) {
   insertPhoto(photo(1, "a.jpg", 10, 10));
   appendControlPoint(point("A", {measurement(7), measurement(1), measurement(3), measurement(7)}));
   appendControlPoint(point("B", {measurement(7), measurement(-2)}));
-  EXPECT_EQ(warnings(), (QStringList{
-                            R"(Warning: photo id 7 is named by 3 measurements but no photo has it: control points "A", "B")",
-                            R"(Warning: photo id 3 is named by 1 measurement but no photo has it: control point "A")",
-                            R"(Warning: photo id -2 is named by 1 measurement but no photo has it: control point "B")",
-                        }));
+  EXPECT_EQ(warnings(),
+            (QStringList{
+                R"(Warning: photo id 7 is named by 3 measurements but no photo has it: control points "A", "B")",
+                R"(Warning: photo id 3 is named by 1 measurement but no photo has it: control point "A")",
+                R"(Warning: photo id -2 is named by 1 measurement but no photo has it: control point "B")",
+            }));
   // Looking does not create entries; the conversion still does.
   EXPECT_EQ(photoTable.size(), 1u);
 }
@@ -85,8 +87,10 @@ TEST_F(DiagnosticsTest, MeasurementsOutsideTheirImageAreCountedPerPoint) {
   insertPhoto(photo(2, "nosize.jpg", 0, 0));
   insertPhoto(photo(3, "noheight.jpg", 400, 0));
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  appendControlPoint(point("Edges", {measurement(1, 0, 0), measurement(1, 400, 300), measurement(1, 400, 0), measurement(1, 0, 300)}));
-  appendControlPoint(point("Out", {measurement(1, -0.5, 1), measurement(1, 1, 300.25), measurement(1, 400.001, 1), measurement(1, 1, -1), measurement(1, 5, 5)}));
+  appendControlPoint(
+      point("Edges", {measurement(1, 0, 0), measurement(1, 400, 300), measurement(1, 400, 0), measurement(1, 0, 300)}));
+  appendControlPoint(point("Out", {measurement(1, -0.5, 1), measurement(1, 1, 300.25), measurement(1, 400.001, 1),
+                                   measurement(1, 1, -1), measurement(1, 5, 5)}));
   appendControlPoint(point("NaN", {measurement(1, nan, 1), measurement(1, 1, nan)}));
   appendControlPoint(point("Unknown size", {measurement(2, -5, -5), measurement(3, -5, -5)}));
   appendControlPoint(point("", {measurement(1, 1000, 1000)}));
@@ -141,13 +145,15 @@ TEST_F(DiagnosticsTest, UnknownIdsAndOutsideMeasurementsNameTheFirstThree) {
   insertPhoto(photo(3, "c.jpg", 10, 10));
   insertPhoto(photo(4, "d.jpg", 10, 10));
   for (const char* name : {"A", "", "C", "D", "E"}) appendControlPoint(point(name, {measurement(7), measurement(7)}));
-  appendControlPoint(point("F", {measurement(1, 11, 1), measurement(1, 12, 1), measurement(2, -1, 1), measurement(3, 1, 11), measurement(4, 1, 99), measurement(1, 5, 5)}));
-  EXPECT_EQ(warnings(),
-            (QStringList{
-                R"(Warning: photo id 7 is named by 10 measurements but no photo has it: control points "A", 2, "C" and 2 more)",
-                "Warning: control point 2 has an empty name",
-                R"(Warning: control point "F" has 5 of 6 measurements outside their image: photos 1, 2, 3 and 1 more)",
-            }));
+  appendControlPoint(point("F", {measurement(1, 11, 1), measurement(1, 12, 1), measurement(2, -1, 1),
+                                 measurement(3, 1, 11), measurement(4, 1, 99), measurement(1, 5, 5)}));
+  EXPECT_EQ(
+      warnings(),
+      (QStringList{
+          R"(Warning: photo id 7 is named by 10 measurements but no photo has it: control points "A", 2, "C" and 2 more)",
+          "Warning: control point 2 has an empty name",
+          R"(Warning: control point "F" has 5 of 6 measurements outside their image: photos 1, 2, 3 and 1 more)",
+      }));
 }
 
 // Each kind logs at most kMaxLinesPerKind lines, then one that counts the
@@ -166,8 +172,9 @@ TEST_F(DiagnosticsTest, AKindStopsAfterItsCapAndCountsTheRest) {
   };
   ASSERT_EQ(lines.size(), 1 + (kMaxLinesPerKind + 1) * 2);
   EXPECT_EQ(lines[0], expectedTail[0]);
-  EXPECT_EQ(lines[1],
-            R"(Warning: control point "P": CheckPoint "1" is neither "true" nor "false", written as an ordinary control point (category 1))");
+  EXPECT_EQ(
+      lines[1],
+      R"(Warning: control point "P": CheckPoint "1" is neither "true" nor "false", written as an ordinary control point (category 1))");
   EXPECT_EQ(lines[kMaxLinesPerKind + 1], "Warning: and 3 more control points with an unclear CheckPoint");
   EXPECT_EQ(lines[kMaxLinesPerKind + 2], R"(Warning: control points 1 and 2 have the same name "P")");
   EXPECT_EQ(lines.last(), "Warning: and 2 more control points with a name used before");
@@ -209,8 +216,8 @@ TEST_F(DiagnosticsTest, ImageNamesOfMeasuredPhotosOnly) {
   insertPhoto(photo(2, "cam1/IMG_1.JPG", 10, 10));
   insertPhoto(photo(3, "cam2/IMG_1.JPG", 10, 10));
   insertPhoto(photo(4, "cam3/", 10, 10));
-  insertPhoto(photo(5, "cam4/IMG_1.JPG", 10, 10));   // not measured
-  insertPhoto(photo(6, "", 10, 10));                  // not measured
+  insertPhoto(photo(5, "cam4/IMG_1.JPG", 10, 10));  // not measured
+  insertPhoto(photo(6, "", 10, 10));                // not measured
   insertPhoto(photo(7, "x/\xEF\xBF\xBD.JPG", 10, 10));
   readNotes.lostImagePaths.push_back(7);
   PhotoSizeNote unmeasured;

@@ -21,7 +21,8 @@
 namespace {
 
 TEST(FormatGciTest, WritesTheFourLineFormatsWithCrLf) {
-  const QByteArray text = formatGci({point("GCP_01", 512.6789, 431.25, 87.5, 1, {measurement("IMG_0001", -199.5, 149.5)})});
+  const QByteArray text =
+      formatGci({point("GCP_01", 512.6789, 431.25, 87.5, 1, {measurement("IMG_0001", -199.5, 149.5)})});
   EXPECT_EQ(text.toStdString(),
             "1\r\n"
             "GCP_01         512.67890000 431.25000000       87.500 1\r\n"
@@ -65,7 +66,8 @@ TEST(FormatGciTest, WideValuesAreNeverCut) {
   ASSERT_GE(lines.size(), 4);
   // 1e308 has 309 integer digits, then '.', then the eight decimals.
   const std::string first = lines[1].toStdString();
-  EXPECT_EQ(first.rfind("big 100000000000000001097906362944045541740492309677311846336810682903157585", 0), 0u) << first;
+  EXPECT_EQ(first.rfind("big 100000000000000001097906362944045541740492309677311846336810682903157585", 0), 0u)
+      << first;
   EXPECT_NE(first.find(".00000000 -100000000000000001097906362944"), std::string::npos);
   EXPECT_EQ(lines[1].size(), 4 + (309 + 9) + 1 + (1 + 309 + 9) + 1 + (301 + 4) + 3);
   EXPECT_TRUE(lines[3].startsWith("m 100000000000000001097906"));
@@ -76,8 +78,9 @@ TEST(FormatGciTest, NonFiniteValuesPrintTheSameOnEveryPlatform) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const QByteArray text = formatGci({point("n", inf, -inf, nan, 1, {measurement("m", -nan, nan)})});
   // A NaN keeps its sign, as glibc's printf writes it; Windows' printf would drop it.
-  EXPECT_EQ(text.toStdString(), "1\r\nn                  inf         -inf          nan 1\r\n1\r\n"
-                                "m                 -nan                  nan 1\r\n");
+  EXPECT_EQ(text.toStdString(),
+            "1\r\nn                  inf         -inf          nan 1\r\n1\r\n"
+            "m                 -nan                  nan 1\r\n");
 }
 
 TEST(FormatGciTest, LineBreaksInTextsBecomeBlanks) {
@@ -142,11 +145,33 @@ TEST(FormatGciTest, NumbersKeepTheDecimalPointInAnyLocale) {
 // sign of a NaN is what printf writes differently from one C runtime to the
 // next.
 TEST(FormatGciTest, NumbersAreThoseOfPrintfFormats) {
-  std::vector<double> values = {0.0, -0.0, 0.5, -0.5, 0.125, 0.375, 2.5e-9, -5e-9, 1.0 / 3, 2.0 / 3,
-                                412410.5, 5499999.999999995, 0.0004999, 0.0005, 0.0015, 0.0025, 1e15 + 0.3,
-                                123456789012.345678, 9.999999995, 99999999999.9999999, 4.35, 2.675, 1e-320,
-                                std::numeric_limits<double>::max(), -std::numeric_limits<double>::denorm_min(),
-                                std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                0.5,
+                                -0.5,
+                                0.125,
+                                0.375,
+                                2.5e-9,
+                                -5e-9,
+                                1.0 / 3,
+                                2.0 / 3,
+                                412410.5,
+                                5499999.999999995,
+                                0.0004999,
+                                0.0005,
+                                0.0015,
+                                0.0025,
+                                1e15 + 0.3,
+                                123456789012.345678,
+                                9.999999995,
+                                99999999999.9999999,
+                                4.35,
+                                2.675,
+                                1e-320,
+                                std::numeric_limits<double>::max(),
+                                -std::numeric_limits<double>::denorm_min(),
+                                std::numeric_limits<double>::infinity(),
+                                -std::numeric_limits<double>::infinity()};
   std::mt19937_64 random(20261209);
   std::uniform_real_distribution<double> digits(-7, 12);
   for (int i = 0; i < 3000; ++i) {
@@ -228,7 +253,9 @@ class WriteGciFileTest : public StoresTest {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(bytes);
   }
-  QStringList entries() const { return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden); }
+  QStringList entries() const {
+    return QDir(dir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+  }
 
   QTemporaryDir dir_;
   QString input_;

@@ -20,7 +20,6 @@
 #include <optional>
 #include <string>
 
-
 namespace {
 
 // Appends `code` as the parser writes a character into its UTF-8 text: one
@@ -104,9 +103,7 @@ bool isParseError(pugi::xml_parse_status status) {
   }
 }
 
-QString systemReason(int error) {
-  return QString::fromLocal8Bit(std::strerror(error));
-}
+QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
 // One line that says why the parser gave up. `error` is errno as it stood
 // right after the load, for the file-level failures; `parsedBytes` gives the
@@ -165,12 +162,18 @@ QByteArray parserText(const QByteArray& raw, pugi::xml_encoding encoding) {
   // The parser converts a byte-order mark like any other character, so it
   // stays in the text for the offsets to match.
   switch (encoding) {
-    case pugi::encoding_utf16_le: return decodeUtf16(raw, false);
-    case pugi::encoding_utf16_be: return decodeUtf16(raw, true);
-    case pugi::encoding_utf32_le: return decodeUtf32(raw, false);
-    case pugi::encoding_utf32_be: return decodeUtf32(raw, true);
-    case pugi::encoding_latin1: return decodeLatin1(raw);
-    default: return raw;
+    case pugi::encoding_utf16_le:
+      return decodeUtf16(raw, false);
+    case pugi::encoding_utf16_be:
+      return decodeUtf16(raw, true);
+    case pugi::encoding_utf32_le:
+      return decodeUtf32(raw, false);
+    case pugi::encoding_utf32_be:
+      return decodeUtf32(raw, true);
+    case pugi::encoding_latin1:
+      return decodeLatin1(raw);
+    default:
+      return raw;
   }
 }
 

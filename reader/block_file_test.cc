@@ -129,16 +129,16 @@ TEST_P(LoadFailureTest, LogsOpenFailedAndWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, LoadFailureTest,
-    ::testing::Values(
-        FailureCase{"missing", nullptr, "Cannot open the file: No such file or directory"},
-        FailureCase{"empty", "", "No document element found"},
-        FailureCase{"declaration only", "<?xml version=\"1.0\"?>\n", "No document element found"},
-        FailureCase{"comment only", "<!-- nothing here -->", "No document element found"},
-        FailureCase{"mismatched tag", "<Root>\n  <Block>\n  </Blok>\n</Root>",
-                    "Start-end tags mismatch at line 3, column 5"},
-        FailureCase{"unclosed root", "<Root><Block/>", "Start-end tags mismatch at line 1, column 14"},
-        FailureCase{"text after a multibyte name", "<R>\xC3\xA9\xC3\xA9</X>", "Start-end tags mismatch at line 1, column 8"},
-        FailureCase{"bad attribute", "<R a=1/>", "Error parsing element attribute at line 1, column 6"}));
+    ::testing::Values(FailureCase{"missing", nullptr, "Cannot open the file: No such file or directory"},
+                      FailureCase{"empty", "", "No document element found"},
+                      FailureCase{"declaration only", "<?xml version=\"1.0\"?>\n", "No document element found"},
+                      FailureCase{"comment only", "<!-- nothing here -->", "No document element found"},
+                      FailureCase{"mismatched tag", "<Root>\n  <Block>\n  </Blok>\n</Root>",
+                                  "Start-end tags mismatch at line 3, column 5"},
+                      FailureCase{"unclosed root", "<Root><Block/>", "Start-end tags mismatch at line 1, column 14"},
+                      FailureCase{"text after a multibyte name", "<R>\xC3\xA9\xC3\xA9</X>",
+                                  "Start-end tags mismatch at line 1, column 8"},
+                      FailureCase{"bad attribute", "<R a=1/>", "Error parsing element attribute at line 1, column 6"}));
 
 TEST_F(BlockFileTest, DirectoryIsNotABlockFile) {
   LogCapture log;
@@ -151,7 +151,7 @@ TEST_F(BlockFileTest, DirectoryIsNotABlockFile) {
 // The same block in each encoding the parser detects must read the same.
 struct EncodingCase {
   const char* what;
-  const char* codec;   // nullptr: the UTF-8 text as it stands
+  const char* codec;  // nullptr: the UTF-8 text as it stands
   bool byteOrderMark;
   const char* declaration;
 };
@@ -162,11 +162,13 @@ class EncodingTest : public BlockFileTest, public ::testing::WithParamInterface<
 
 TEST_P(EncodingTest, DecodesNamesAndPaths) {
   const EncodingCase& c = GetParam();
-  const QString text = QString::fromUtf8(c.declaration) +
-                       QString::fromUtf8("<R><Block><Photogroups><G><Photo><Id>1</Id><ImagePath>C:\\Bilder\\"
-                                         "M\xC3\xBChle.jpg</ImagePath></Photo></G></Photogroups>"
-                                         "<ControlPoints><P><Name>Stra\xC3\x9F" "e \xC3\xA9</Name></P>"
-                                         "</ControlPoints></Block></R>");
+  const QString text =
+      QString::fromUtf8(c.declaration) + QString::fromUtf8(
+                                             "<R><Block><Photogroups><G><Photo><Id>1</Id><ImagePath>C:\\Bilder\\"
+                                             "M\xC3\xBChle.jpg</ImagePath></Photo></G></Photogroups>"
+                                             "<ControlPoints><P><Name>Stra\xC3\x9F"
+                                             "e \xC3\xA9</Name></P>"
+                                             "</ControlPoints></Block></R>");
   QByteArray bytes;
   if (c.codec) {
     QTextCodec* codec = QTextCodec::codecForName(c.codec);
@@ -179,7 +181,8 @@ TEST_P(EncodingTest, DecodesNamesAndPaths) {
   }
   ASSERT_TRUE(loadBlockFile(write(bytes)));
   ASSERT_EQ(controlPoints.size(), 1u);
-  EXPECT_EQ(controlPoints[0].name, QString::fromUtf8("Stra\xC3\x9F" "e \xC3\xA9"));
+  EXPECT_EQ(controlPoints[0].name, QString::fromUtf8("Stra\xC3\x9F"
+                                                     "e \xC3\xA9"));
   EXPECT_EQ(photoTable.at(1).imagePath, QString::fromUtf8("C:\\Bilder\\M\xC3\xBChle.jpg"));
 }
 
@@ -198,8 +201,8 @@ TEST(TextPositionTest, CountsLinesAndCharacters) {
     std::ptrdiff_t offset;
     int line;
     int column;
-  } cases[] = {{0, 1, 1}, {2, 1, 3}, {3, 2, 1}, {5, 2, 3}, {7, 3, 1}, {10, 4, 1}, {11, 4, 2}, {13, 4, 3},
-               {14, 4, 4}, {1000, 4, 4}};
+  } cases[] = {{0, 1, 1},  {2, 1, 3},  {3, 2, 1},  {5, 2, 3},  {7, 3, 1},
+               {10, 4, 1}, {11, 4, 2}, {13, 4, 3}, {14, 4, 4}, {1000, 4, 4}};
   for (const auto& c : cases) {
     const TextPosition at = textPosition(text, c.offset);
     EXPECT_EQ(at.line, c.line) << "offset " << c.offset;
@@ -254,12 +257,13 @@ TEST(ParserTextTest, DecodesInvalidUnitsAsTheParserDoes) {
       {"UTF-16LE two high surrogates, then a low one", codeUnits({0xD800, 0xD83D, 0xDE7A}, 2, false),
        pugi::encoding_utf16_le, "\xF0\x9F\x99\xBA"},
       {"UTF-16LE odd last byte", codeUnits({'a'}, 2, false) + "b", pugi::encoding_utf16_le, "a"},
-      {"UTF-32LE outside the basic plane", codeUnits({0x1F67A}, 4, false), pugi::encoding_utf32_le,
-       "\xF0\x9F\x99\xBA"},
+      {"UTF-32LE outside the basic plane", codeUnits({0x1F67A}, 4, false), pugi::encoding_utf32_le, "\xF0\x9F\x99\xBA"},
       {"UTF-32BE beyond U+10FFFF", codeUnits({0x110000, 'a'}, 4, true), pugi::encoding_utf32_be,
-       "\xF4\x90\x80\x80" "a"},
+       "\xF4\x90\x80\x80"
+       "a"},
       {"UTF-32LE far beyond", codeUnits({0xFFFFFFFF, 'a'}, 4, false), pugi::encoding_utf32_le,
-       "\xFF\xBF\xBF\xBF" "a"},
+       "\xFF\xBF\xBF\xBF"
+       "a"},
       {"UTF-32LE surrogate", codeUnits({0xD800}, 4, false), pugi::encoding_utf32_le, "\xED\xA0\x80"},
       {"UTF-32LE cut unit", codeUnits({'a'}, 4, false) + "b", pugi::encoding_utf32_le, "a"},
   };

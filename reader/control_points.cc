@@ -16,8 +16,9 @@ void noteValue(ValueProblem problem, int point, const char* element, int measure
   ValueNote note;
   note.owner = ValueNote::ControlPoint;
   note.number = point;
-  note.field = measurement > 0 ? QStringLiteral("%1 %2 %3").arg(QLatin1String(element)).arg(measurement).arg(QLatin1String(field))
-                               : QStringLiteral("%1 %2").arg(QLatin1String(element), QLatin1String(field));
+  note.field = measurement > 0
+                   ? QStringLiteral("%1 %2 %3").arg(QLatin1String(element)).arg(measurement).arg(QLatin1String(field))
+                   : QStringLiteral("%1 %2").arg(QLatin1String(element), QLatin1String(field));
   note.text = text;
   note.outOfRange = problem == ValueProblem::OutOfRange;
   readNotes.values.push_back(std::move(note));

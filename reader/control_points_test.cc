@@ -139,12 +139,13 @@ TEST_F(ControlPointsTest, NullNodeAppendsNothing) {
 
 // The reader notes what it substituted, without changing the records.
 TEST_F(ControlPointsTest, NotesValuesPositionsCheckPointsAndLostNames) {
-  read("<ControlPoints>"
-       "<P><Name>A</Name><Position><x>412410,5</x><y>1</y><z>2</z></Position><CheckPoint>True</CheckPoint>"
-       "<Measurement><PhotoId>99999999999</PhotoId><x>1</x><y>1 2</y></Measurement></P>"
-       "<P><Name>M\xFCller</Name><Position><x>1</x><z/></Position><CheckPoint>false</CheckPoint></P>"
-       "<P><CheckPoint>true</CheckPoint><Name>\xEF\xBF\xBD</Name></P>"
-       "</ControlPoints>");
+  read(
+      "<ControlPoints>"
+      "<P><Name>A</Name><Position><x>412410,5</x><y>1</y><z>2</z></Position><CheckPoint>True</CheckPoint>"
+      "<Measurement><PhotoId>99999999999</PhotoId><x>1</x><y>1 2</y></Measurement></P>"
+      "<P><Name>M\xFCller</Name><Position><x>1</x><z/></Position><CheckPoint>false</CheckPoint></P>"
+      "<P><CheckPoint>true</CheckPoint><Name>\xEF\xBF\xBD</Name></P>"
+      "</ControlPoints>");
   ASSERT_EQ(controlPoints.size(), 3u);
   EXPECT_EQ(controlPoints[0].x, 0.0);
   EXPECT_EQ(controlPoints[0].category, 1);
@@ -192,8 +193,9 @@ TEST_F(ControlPointsTest, KeepsTheFirstValueNotesAndCountsTheRest) {
 
 // The last Position and CheckPoint decide, as they decide the record.
 TEST_F(ControlPointsTest, NotesFollowTheChildThatDecides) {
-  read("<ControlPoints><P><Position/><Position><x>1</x><y>2</y><z>3</z></Position>"
-       "<CheckPoint>yes</CheckPoint><CheckPoint>true</CheckPoint></P></ControlPoints>");
+  read(
+      "<ControlPoints><P><Position/><Position><x>1</x><y>2</y><z>3</z></Position>"
+      "<CheckPoint>yes</CheckPoint><CheckPoint>true</CheckPoint></P></ControlPoints>");
   EXPECT_TRUE(readNotes.positions.empty());
   EXPECT_TRUE(readNotes.checkPoints.empty());
 }

@@ -8,9 +8,7 @@ namespace {
 
 bool isNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 
-bool isNameChar(char c) {
-  return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == ':';
-}
+bool isNameChar(char c) { return isNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == ':'; }
 
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 

@@ -7,9 +7,7 @@ QString elementText(pugi::xml_node node) {
   return QString::fromUtf8(node.text().get());
 }
 
-QString childText(pugi::xml_node node, const char* name) {
-  return elementText(node.child(name));
-}
+QString childText(pugi::xml_node node, const char* name) { return elementText(node.child(name)); }
 
 int integerValue(const QString& text) {
   return text.toInt(nullptr, 10);  // 0 on any failure
@@ -45,7 +43,7 @@ bool isDecimalInteger(const QString& text) {
 int integerValue(const QString& text, ValueProblem& problem) {
   bool ok = false;
   const int value = text.toInt(&ok, 10);
-  problem = ok || isBlank(text) ? ValueProblem::None
+  problem = ok || isBlank(text)      ? ValueProblem::None
             : isDecimalInteger(text) ? ValueProblem::OutOfRange
                                      : ValueProblem::NotANumber;
   return ok ? value : 0;

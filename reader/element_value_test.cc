@@ -33,19 +33,19 @@ TEST_P(ElementTextTest, TakesTheFirstTextOrCdataChild) {
 
 INSTANTIATE_TEST_SUITE_P(
     Conventions, ElementTextTest,
-    ::testing::Values(
-        TextCase{"<r><Name>GCP_01</Name></r>", "GCP_01"},
-        TextCase{"<r><Name><![CDATA[a<b>&c]]></Name></r>", "a<b>&c"},
-        TextCase{"<r><Name>ab<x/>cd</Name></r>", "ab"},                 // interrupted by a child element
-        TextCase{"<r><Name><x>inner</x>after</Name></r>", "after"},     // a child's text is not the element's
-        TextCase{"<r><Name>ab<!-- note -->cd</Name></r>", "ab"},        // comment splits the text
-        TextCase{"<r><Name>ab<?pi data?>cd</Name></r>", "ab"},          // so does a processing instruction
-        TextCase{"<r><Name>   </Name></r>", ""},                        // white space only is dropped
-        TextCase{"<r><Name>  a b  </Name></r>", "  a b  "},             // other text is kept untrimmed
-        TextCase{"<r><Name/></r>", ""},
-        TextCase{"<r><Name>&lt;&amp;&#233;&#x20AC;</Name></r>", "<&\xC3\xA9\xE2\x82\xAC"},
-        TextCase{"<r><Name>a\r\nb</Name></r>", "a\nb"},
-        TextCase{"<r><Name><![CDATA[]]>later</Name></r>", ""}));        // an empty CDATA still comes first
+    ::testing::Values(TextCase{"<r><Name>GCP_01</Name></r>", "GCP_01"},
+                      TextCase{"<r><Name><![CDATA[a<b>&c]]></Name></r>", "a<b>&c"},
+                      TextCase{"<r><Name>ab<x/>cd</Name></r>", "ab"},  // interrupted by a child element
+                      TextCase{"<r><Name><x>inner</x>after</Name></r>",
+                               "after"},                                        // a child's text is not the element's
+                      TextCase{"<r><Name>ab<!-- note -->cd</Name></r>", "ab"},  // comment splits the text
+                      TextCase{"<r><Name>ab<?pi data?>cd</Name></r>", "ab"},    // so does a processing instruction
+                      TextCase{"<r><Name>   </Name></r>", ""},                  // white space only is dropped
+                      TextCase{"<r><Name>  a b  </Name></r>", "  a b  "},       // other text is kept untrimmed
+                      TextCase{"<r><Name/></r>", ""},
+                      TextCase{"<r><Name>&lt;&amp;&#233;&#x20AC;</Name></r>", "<&\xC3\xA9\xE2\x82\xAC"},
+                      TextCase{"<r><Name>a\r\nb</Name></r>", "a\nb"},
+                      TextCase{"<r><Name><![CDATA[]]>later</Name></r>", ""}));  // an empty CDATA still comes first
 
 TEST(ElementValueTest, NullNodesReadAsEmpty) {
   EXPECT_EQ(elementText(pugi::xml_node()), QString());
@@ -83,14 +83,13 @@ TEST_P(IntegerValueTest, ParsesBase10Int32) {
   EXPECT_EQ(integerValue(QString::fromUtf8(GetParam().text)), GetParam().expected) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EdgeTexts, IntegerValueTest,
-    ::testing::Values(IntegerCase{"42", 42}, IntegerCase{" \t 42\n ", 42}, IntegerCase{"-17", -17},
-                      IntegerCase{"+5", 5}, IntegerCase{"010", 10}, IntegerCase{"2147483647", INT_MAX},
-                      IntegerCase{"-2147483648", INT_MIN}, IntegerCase{"2147483648", 0},
-                      IntegerCase{"-2147483649", 0}, IntegerCase{"", 0}, IntegerCase{"abc", 0},
-                      IntegerCase{"12abc", 0}, IntegerCase{"1.0", 0}, IntegerCase{"0x10", 0},
-                      IntegerCase{"1 2", 0}));
+INSTANTIATE_TEST_SUITE_P(EdgeTexts, IntegerValueTest,
+                         ::testing::Values(IntegerCase{"42", 42}, IntegerCase{" \t 42\n ", 42}, IntegerCase{"-17", -17},
+                                           IntegerCase{"+5", 5}, IntegerCase{"010", 10},
+                                           IntegerCase{"2147483647", INT_MAX}, IntegerCase{"-2147483648", INT_MIN},
+                                           IntegerCase{"2147483648", 0}, IntegerCase{"-2147483649", 0},
+                                           IntegerCase{"", 0}, IntegerCase{"abc", 0}, IntegerCase{"12abc", 0},
+                                           IntegerCase{"1.0", 0}, IntegerCase{"0x10", 0}, IntegerCase{"1 2", 0}));
 
 struct RealCase {
   const char* text;
@@ -105,17 +104,16 @@ TEST_P(RealValueTest, ParsesWithADecimalPoint) {
   EXPECT_EQ(realValue(QString::fromUtf8(GetParam().text)), GetParam().expected) << GetParam().text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EdgeTexts, RealValueTest,
-    ::testing::Values(RealCase{"512.6789", 512.6789}, RealCase{"  -0.5\n", -0.5}, RealCase{"1e3", 1000.0},
-                      RealCase{"+2.5E-1", 0.25}, RealCase{".5", 0.5}, RealCase{"7", 7.0},
-                      RealCase{"1,5", 0.0},  // a comma is never a decimal point
-                      RealCase{"", 0.0}, RealCase{"x1", 0.0}, RealCase{"1.5m", 0.0}, RealCase{"1e308", 1e308},
-                      RealCase{"1e400", HUGE_VAL}, RealCase{"-1e400", -HUGE_VAL}, RealCase{"inf", HUGE_VAL}));
+INSTANTIATE_TEST_SUITE_P(EdgeTexts, RealValueTest,
+                         ::testing::Values(RealCase{"512.6789", 512.6789}, RealCase{"  -0.5\n", -0.5},
+                                           RealCase{"1e3", 1000.0}, RealCase{"+2.5E-1", 0.25}, RealCase{".5", 0.5},
+                                           RealCase{"7", 7.0},
+                                           RealCase{"1,5", 0.0},  // a comma is never a decimal point
+                                           RealCase{"", 0.0}, RealCase{"x1", 0.0}, RealCase{"1.5m", 0.0},
+                                           RealCase{"1e308", 1e308}, RealCase{"1e400", HUGE_VAL},
+                                           RealCase{"-1e400", -HUGE_VAL}, RealCase{"inf", HUGE_VAL}));
 
-TEST(RealValueTest, NanIsANumber) {
-  EXPECT_TRUE(std::isnan(realValue(QStringLiteral("nan"))));
-}
+TEST(RealValueTest, NanIsANumber) { EXPECT_TRUE(std::isnan(realValue(QStringLiteral("nan")))); }
 
 struct ProblemCase {
   const char* text;
@@ -145,13 +143,13 @@ constexpr ValueProblem kOutOfRange = ValueProblem::OutOfRange;
 
 INSTANTIATE_TEST_SUITE_P(
     Conventions, ValueProblemTest,
-    ::testing::Values(ProblemCase{"12", kNone, kNone}, ProblemCase{" -7 ", kNone, kNone},
-                      ProblemCase{"", kNone, kNone}, ProblemCase{" \n\t", kNone, kNone},
-                      ProblemCase{"412410,5", kNotANumber, kNotANumber}, ProblemCase{"0x10", kNotANumber, kNotANumber},
-                      ProblemCase{"1 2", kNotANumber, kNotANumber}, ProblemCase{"12a", kNotANumber, kNotANumber},
-                      ProblemCase{"1.5", kNotANumber, kNone}, ProblemCase{"+", kNotANumber, kNotANumber},
-                      ProblemCase{"2147483648", kOutOfRange, kNone}, ProblemCase{"-99999999999", kOutOfRange, kNone},
-                      ProblemCase{"1e400", kNotANumber, kNone}, ProblemCase{"nan", kNotANumber, kNone}));
+    ::testing::Values(ProblemCase{"12", kNone, kNone}, ProblemCase{" -7 ", kNone, kNone}, ProblemCase{"", kNone, kNone},
+                      ProblemCase{" \n\t", kNone, kNone}, ProblemCase{"412410,5", kNotANumber, kNotANumber},
+                      ProblemCase{"0x10", kNotANumber, kNotANumber}, ProblemCase{"1 2", kNotANumber, kNotANumber},
+                      ProblemCase{"12a", kNotANumber, kNotANumber}, ProblemCase{"1.5", kNotANumber, kNone},
+                      ProblemCase{"+", kNotANumber, kNotANumber}, ProblemCase{"2147483648", kOutOfRange, kNone},
+                      ProblemCase{"-99999999999", kOutOfRange, kNone}, ProblemCase{"1e400", kNotANumber, kNone},
+                      ProblemCase{"nan", kNotANumber, kNone}));
 
 // Only replacement characters that the bytes do not spell count as lost.
 TEST(LostCharactersTest, CountsReplacementsTheBytesDoNotSpell) {
@@ -159,10 +157,10 @@ TEST(LostCharactersTest, CountsReplacementsTheBytesDoNotSpell) {
     const char* bytes;
     bool lost;
   } cases[] = {
-      {"M\xC3\xBCller", false},                  // valid UTF-8
-      {"M\xEF\xBF\xBDller", false},             // a replacement character of the file's own
-      {"M\xFCller", true},                       // Latin-1 read as UTF-8
-      {"\xEF\xBF\xBD and \xFC", true},          // one of each
+      {"M\xC3\xBCller", false},         // valid UTF-8
+      {"M\xEF\xBF\xBDller", false},     // a replacement character of the file's own
+      {"M\xFCller", true},              // Latin-1 read as UTF-8
+      {"\xEF\xBF\xBD and \xFC", true},  // one of each
       {"", false},
   };
   for (const auto& c : cases) {

@@ -40,7 +40,7 @@ class ParserArena {
   Region* regions_ = nullptr;  // every region, newest first
   char* next_ = nullptr;       // free space of the region small requests come from
   char* end_ = nullptr;
-  std::size_t growth_;         // size of the next shared region
+  std::size_t growth_;  // size of the next shared region
   std::size_t reserved_ = 0;
   void* (*previousAllocate_)(std::size_t);
   void (*previousDeallocate_)(void*);

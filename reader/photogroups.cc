@@ -96,7 +96,7 @@ void readPhotogroups(pugi::xml_node firstGroup) {
           size.sizeGroupNumber = sizeGroupNumber;
           size.width = width;
           size.height = height;
-          size.cause = sizeGroupNumber == 0      ? PhotoSizeNote::NoneBefore
+          size.cause = sizeGroupNumber == 0    ? PhotoSizeNote::NoneBefore
                        : label.hasDimensions() ? PhotoSizeNote::OwnComesAfter
                                                : PhotoSizeNote::OwnMissing;
           readNotes.photoSizes.push_back(std::move(size));

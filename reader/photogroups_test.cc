@@ -110,14 +110,15 @@ TEST_F(PhotogroupsTest, NullNodeReadsNothing) {
 // Photos that do not take their own group's size are noted with the group
 // whose size they take, and bad sizes and ids with their groups and paths.
 TEST_F(PhotogroupsTest, NotesBorrowedSizesAndBadValues) {
-  read("<Photogroups>"
-       "<G><Name>A</Name><Photo><Id>1</Id><ImagePath>a1.jpg</ImagePath></Photo>"
-       "<ImageDimensions><Width>400</Width><Height>300</Height></ImageDimensions>"
-       "<Photo><Id>2</Id><ImagePath>a2.jpg</ImagePath></Photo></G>"
-       "<G><Photo><Id>3</Id><ImagePath>b/\xFC.jpg</ImagePath></Photo><Name>B</Name>"
-       "<ImageDimensions><Width>8k</Width><Height>600</Height></ImageDimensions></G>"
-       "<G><Photo><Id>4x</Id><ImagePath>c.jpg</ImagePath></Photo></G>"
-       "</Photogroups>");
+  read(
+      "<Photogroups>"
+      "<G><Name>A</Name><Photo><Id>1</Id><ImagePath>a1.jpg</ImagePath></Photo>"
+      "<ImageDimensions><Width>400</Width><Height>300</Height></ImageDimensions>"
+      "<Photo><Id>2</Id><ImagePath>a2.jpg</ImagePath></Photo></G>"
+      "<G><Photo><Id>3</Id><ImagePath>b/\xFC.jpg</ImagePath></Photo><Name>B</Name>"
+      "<ImageDimensions><Width>8k</Width><Height>600</Height></ImageDimensions></G>"
+      "<G><Photo><Id>4x</Id><ImagePath>c.jpg</ImagePath></Photo></G>"
+      "</Photogroups>");
   expectPhoto(3, "b/\xEF\xBF\xBD.jpg", "A", 400, 300);  // the records are as before
 
   ASSERT_EQ(readNotes.photoSizes.size(), 3u);

@@ -223,17 +223,14 @@ TEST(DamagedFile, InvalidUtf8IsReadAsReplacementCharacters) {
     std::string bytes;
   };
   const std::vector<Case> cases = {
-      {"a stray continuation byte", "\x80"},
-      {"a byte that is never UTF-8", "\xff\xfe"},
-      {"a sequence cut short", "\xe2\x82"},
-      {"an overlong slash", "\xc0\xaf"},
-      {"an encoded surrogate", "\xed\xa0\x80"},
-      {"beyond U+10FFFF", "\xf4\x90\x80\x80"},
+      {"a stray continuation byte", "\x80"},    {"a byte that is never UTF-8", "\xff\xfe"},
+      {"a sequence cut short", "\xe2\x82"},     {"an overlong slash", "\xc0\xaf"},
+      {"an encoded surrogate", "\xed\xa0\x80"}, {"beyond U+10FFFF", "\xf4\x90\x80\x80"},
   };
   for (const Case& bad : cases) {
     SCOPED_TRACE(bad.what);
-    Conversion c(oneMeasurementBlock("100", "50", "3", "dir/img" + bad.bytes + ".jpg", "P" + bad.bytes + "Q", "1",
-                                     "2", "3", "3", "10", "20"));
+    Conversion c(oneMeasurementBlock("100", "50", "3", "dir/img" + bad.bytes + ".jpg", "P" + bad.bytes + "Q", "1", "2",
+                                     "3", "3", "10", "20"));
     c.run();
     ASSERT_TRUE(c.converted());
     const std::string gci = c.gci();
@@ -300,8 +297,8 @@ TEST(DamagedFile, Utf16WithoutByteOrderMarkIsRecognised) {
 TEST(HostileFile, NestedEntitiesAreNotExpanded) {
   std::string dtd = "<!DOCTYPE BlocksExchange [\n<!ENTITY lol0 \"lol\">\n";
   for (int level = 1; level <= 12; ++level) {
-    dtd += "<!ENTITY lol" + std::to_string(level) + " \"" + repeat("&lol" + std::to_string(level - 1) + ";", 10) +
-           "\">\n";
+    dtd +=
+        "<!ENTITY lol" + std::to_string(level) + " \"" + repeat("&lol" + std::to_string(level - 1) + ";", 10) + "\">\n";
   }
   dtd += "]>\n";
   std::string block = oneMeasurementBlock("10", "10", "1", "&lol12;.jpg", "&lol12;", "1", "2", "3", "1", "4", "5");
@@ -335,13 +332,11 @@ TEST(HostileFile, ExternalEntitiesAndSystemIdsAreNeverRead) {
                                          "\"><!ENTITY pipe SYSTEM \"" + fifo + "\">]>\n"},
       {"an external DTD", "<!DOCTYPE BlocksExchange SYSTEM \"" + fifo + "\">\n"},
       {"a public id", "<!DOCTYPE BlocksExchange PUBLIC \"-//x//y\" \"" + fifo + "\">\n"},
-      {"an external parameter entity",
-       "<!DOCTYPE BlocksExchange [<!ENTITY % ext SYSTEM \"" + fifo + "\"> %ext;]>\n"},
+      {"an external parameter entity", "<!DOCTYPE BlocksExchange [<!ENTITY % ext SYSTEM \"" + fifo + "\"> %ext;]>\n"},
   };
   for (const Case& hostile : cases) {
     SCOPED_TRACE(hostile.what);
-    std::string block =
-        oneMeasurementBlock("10", "10", "1", "&pipe;", "&secret;", "1", "2", "3", "1", "4", "5");
+    std::string block = oneMeasurementBlock("10", "10", "1", "&pipe;", "&secret;", "1", "2", "3", "1", "4", "5");
     block.insert(block.find("<BlocksExchange>"), hostile.doctype);
     Conversion c(block);
     c.run({}, 20000);
@@ -425,9 +420,10 @@ TEST(HostileFile, ExtremeNumbersInEveryNumericField) {
     double value;  // as a coordinate; every integer field reads it as 0
   };
   const std::vector<Case> cases = {
-      {"1e308", 1e308}, {"-1e308", -1e308}, {"1.7976931348623157e308", 1.7976931348623157e308},
-      {"1e400", inf},   {"-1e400", -inf},   {"inf", inf}, {"-inf", -inf}, {"nan", nan},
-      {"1e-400", 0.0},  {"4.9e-324", 4.9e-324},
+      {"1e308", 1e308},       {"-1e308", -1e308}, {"1.7976931348623157e308", 1.7976931348623157e308},
+      {"1e400", inf},         {"-1e400", -inf},   {"inf", inf},
+      {"-inf", -inf},         {"nan", nan},       {"1e-400", 0.0},
+      {"4.9e-324", 4.9e-324},
   };
   for (const Case& number : cases) {
     SCOPED_TRACE(number.text);
@@ -453,22 +449,21 @@ TEST(HostileFile, IntegersAtTheirLimits) {
   struct Case {
     const char* what;
     std::string width, height, id, photoId;
-    double mx, my;       // the measurement, (0, 0) as read, converted
-    std::string image;   // the image name it gets
+    double mx, my;      // the measurement, (0, 0) as read, converted
+    std::string image;  // the image name it gets
   };
   const std::vector<Case> cases = {
-      {"largest size and id", "2147483647", "2147483647", "2147483647", "2147483647", -1073741823.0,
-       1073741823.0, "img"},
-      {"smallest size and id", "-2147483648", "-2147483648", "-2147483648", "-2147483648", 1073741824.5,
-       -1073741824.5, "img"},
-      {"one beyond the range reads as 0", "2147483648", "-2147483649", "2147483648", "-2147483649", 0.5, -0.5,
+      {"largest size and id", "2147483647", "2147483647", "2147483647", "2147483647", -1073741823.0, 1073741823.0,
        "img"},
+      {"smallest size and id", "-2147483648", "-2147483648", "-2147483648", "-2147483648", 1073741824.5, -1073741824.5,
+       "img"},
+      {"one beyond the range reads as 0", "2147483648", "-2147483649", "2147483648", "-2147483649", 0.5, -0.5, "img"},
       {"an id that names no photo", "100", "50", "2147483647", "-2147483648", -49.5, 24.5, ""},
   };
   for (const Case& limit : cases) {
     SCOPED_TRACE(limit.what);
-    Conversion c(oneMeasurementBlock(limit.width, limit.height, limit.id, "img.jpg", "P", "1", "2", "3",
-                                     limit.photoId, "0", "0"));
+    Conversion c(oneMeasurementBlock(limit.width, limit.height, limit.id, "img.jpg", "P", "1", "2", "3", limit.photoId,
+                                     "0", "0"));
     c.run();
     ASSERT_TRUE(c.converted());
     // A photo id that names no photo gets the default entry: no name, size 0.

@@ -48,8 +48,8 @@ struct Edit {
 struct WarningCase {
   const char* label;
   std::vector<Edit> edits;
-  Lines warnings;       // between "filePath:" and "Generate file:"
-  bool comparePlain;    // the GCI equals that of the plain block; otherwise `gci`
+  Lines warnings;     // between "filePath:" and "Generate file:"
+  bool comparePlain;  // the GCI equals that of the plain block; otherwise `gci`
   std::string gci = std::string();
   std::string summary = kSampleSummary;
 };
@@ -132,11 +132,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"<x>512.6789</x>", "<x>412410,5</x>", "<x>0</x>"}},
                     {R"(Warning: control point "GCP_01": Position x "412410,5" is not a number, read as 0)"},
                     true},
-        WarningCase{"HexInMeasurement",
-                    {{kMeasurement, "<Measurement><PhotoId>1</PhotoId><x>0x10</x><y>0</y></Measurement>",
-                      kMeasurement}},
-                    {R"(Warning: control point "GCP_01": Measurement 1 x "0x10" is not a number, read as 0)"},
-                    true},
+        WarningCase{
+            "HexInMeasurement",
+            {{kMeasurement, "<Measurement><PhotoId>1</PhotoId><x>0x10</x><y>0</y></Measurement>", kMeasurement}},
+            {R"(Warning: control point "GCP_01": Measurement 1 x "0x10" is not a number, read as 0)"},
+            true},
         WarningCase{"TwoNumbersInPhotoId",
                     {{"<PhotoId>1</PhotoId>", "<PhotoId>1 2</PhotoId>", "<PhotoId>0</PhotoId>"}},
                     {R"(Warning: photo id 0 is named by 1 measurement but no photo has it: control point "GCP_01")",
@@ -159,14 +159,16 @@ INSTANTIATE_TEST_SUITE_P(
                     {{"<y>431.25</y><z>87.5</z>", "<z> </z>", "<y>0</y><z>0</z>"}},
                     {R"(Warning: control point "GCP_01": Position y and z are missing or empty, written as 0)"},
                     true},
-        WarningCase{"CheckPointTrueCapitalised",
-                    {{kCheckPoint, "<CheckPoint>True</CheckPoint>", kCheckPoint}},
-                    {R"(Warning: control point "GCP_01": CheckPoint "True" is neither "true" nor "false", written as an ordinary control point (category 1))"},
-                    true},
-        WarningCase{"CheckPointTruePrettyPrinted",
-                    {{kCheckPoint, "<CheckPoint>\n        true\n      </CheckPoint>", kCheckPoint}},
-                    {R"(Warning: control point "GCP_01": CheckPoint "\n        true\n      " is neither "true" nor "false", written as an ordinary control point (category 1))"},
-                    true},
+        WarningCase{
+            "CheckPointTrueCapitalised",
+            {{kCheckPoint, "<CheckPoint>True</CheckPoint>", kCheckPoint}},
+            {R"(Warning: control point "GCP_01": CheckPoint "True" is neither "true" nor "false", written as an ordinary control point (category 1))"},
+            true},
+        WarningCase{
+            "CheckPointTruePrettyPrinted",
+            {{kCheckPoint, "<CheckPoint>\n        true\n      </CheckPoint>", kCheckPoint}},
+            {R"(Warning: control point "GCP_01": CheckPoint "\n        true\n      " is neither "true" nor "false", written as an ordinary control point (category 1))"},
+            true},
         WarningCase{"SameName",
                     {{"</ControlPoint>\n",
                       "</ControlPoint><ControlPoint><Name>GCP_01</Name><Position><x>1</x><y>2</y><z>3</z></Position>"
@@ -176,34 +178,37 @@ INSTANTIATE_TEST_SUITE_P(
                     false,
                     twoPointsGci(),
                     "Written: 2 control points (0 check points), 1 measurement"},
-        WarningCase{"OwnImageDimensionsAfterThePhoto",
-                    {{kGroupEnd,
-                      kGroupEnd + "<Photogroup><Name>Cam2</Name><Photo><Id>2</Id><ImagePath>IMG_0002.JPG</ImagePath>"
-                                  "</Photo><ImageDimensions><Width>800</Width><Height>600</Height></ImageDimensions>"
-                                  "</Photogroup>\n",
-                      kGroupEnd + "<Photogroup><Name>Cam2</Name>" + kDimensions +
-                          "<Photo><Id>2</Id><ImagePath>IMG_0002.JPG</ImagePath></Photo></Photogroup>\n"},
-                     kOnPhoto2},
-                    {R"(Warning: photo 2 (photogroup "Cam2") takes the image size 400 x 300 of photogroup "Cam": its own ImageDimensions comes after it)"},
-                    true,
-                    "",
-                    kTwoMeasurements},
-        WarningCase{"NoImageDimensionsInTheGroup",
-                    {{kGroupEnd,
-                      kGroupEnd + "<Photogroup><Photo><Id>2</Id><ImagePath>IMG_0002.JPG</ImagePath></Photo>"
-                                  "</Photogroup>\n",
-                      kGroupEnd + "<Photogroup>" + kDimensions +
-                          "<Photo><Id>2</Id><ImagePath>IMG_0002.JPG</ImagePath></Photo></Photogroup>\n"},
-                     kOnPhoto2},
-                    {R"(Warning: photo 2 (photogroup 2) takes the image size 400 x 300 of photogroup "Cam": its photogroup has no ImageDimensions)"},
-                    true,
-                    "",
-                    kTwoMeasurements},
-        WarningCase{"NoImageDimensionsBeforeAMeasuredPhoto",
-                    {{kDimensions + "\n      " + kPhoto, kPhoto + kDimensions,
-                      "<ImageDimensions><Width>0</Width><Height>0</Height></ImageDimensions>" + kPhoto}},
-                    {R"(Warning: photo 1 (photogroup "Cam") has the image size 0 x 0: no ImageDimensions comes before it)"},
-                    true},
+        WarningCase{
+            "OwnImageDimensionsAfterThePhoto",
+            {{kGroupEnd,
+              kGroupEnd + "<Photogroup><Name>Cam2</Name><Photo><Id>2</Id><ImagePath>IMG_0002.JPG</ImagePath>"
+                          "</Photo><ImageDimensions><Width>800</Width><Height>600</Height></ImageDimensions>"
+                          "</Photogroup>\n",
+              kGroupEnd + "<Photogroup><Name>Cam2</Name>" + kDimensions +
+                  "<Photo><Id>2</Id><ImagePath>IMG_0002.JPG</ImagePath></Photo></Photogroup>\n"},
+             kOnPhoto2},
+            {R"(Warning: photo 2 (photogroup "Cam2") takes the image size 400 x 300 of photogroup "Cam": its own ImageDimensions comes after it)"},
+            true,
+            "",
+            kTwoMeasurements},
+        WarningCase{
+            "NoImageDimensionsInTheGroup",
+            {{kGroupEnd,
+              kGroupEnd + "<Photogroup><Photo><Id>2</Id><ImagePath>IMG_0002.JPG</ImagePath></Photo>"
+                          "</Photogroup>\n",
+              kGroupEnd + "<Photogroup>" + kDimensions +
+                  "<Photo><Id>2</Id><ImagePath>IMG_0002.JPG</ImagePath></Photo></Photogroup>\n"},
+             kOnPhoto2},
+            {R"(Warning: photo 2 (photogroup 2) takes the image size 400 x 300 of photogroup "Cam": its photogroup has no ImageDimensions)"},
+            true,
+            "",
+            kTwoMeasurements},
+        WarningCase{
+            "NoImageDimensionsBeforeAMeasuredPhoto",
+            {{kDimensions + "\n      " + kPhoto, kPhoto + kDimensions,
+              "<ImageDimensions><Width>0</Width><Height>0</Height></ImageDimensions>" + kPhoto}},
+            {R"(Warning: photo 1 (photogroup "Cam") has the image size 0 x 0: no ImageDimensions comes before it)"},
+            true},
         WarningCase{"EmptyImageName",
                     {{"IMG_0001.JPG</ImagePath>", "</ImagePath>", ""}},
                     {R"(Warning: photo 1 ("D:\\img\\") has an empty image name)"},
@@ -214,14 +219,15 @@ INSTANTIATE_TEST_SUITE_P(
                     {R"(Warning: photo 1 ("D:\\img\\IMG 0001.JPG") has blanks in its image name "IMG 0001")"},
                     false,
                     sampleGci("GCP_01", "IMG 0001")},
-        WarningCase{"SameImageNameOnTwoCameras",
-                    {{kPhoto, kPhoto + "<Photo><Id>2</Id><ImagePath>cam2/IMG_0001.JPG</ImagePath></Photo>",
-                      kPhoto + "<Photo><Id>2</Id><ImagePath>D:\\img\\IMG_0001.JPG</ImagePath></Photo>"},
-                     kOnPhoto2},
-                    {R"(Warning: photos 1 ("D:\\img\\IMG_0001.JPG") and 2 ("cam2/IMG_0001.JPG") have the same image name "IMG_0001")"},
-                    true,
-                    "",
-                    kTwoMeasurements},
+        WarningCase{
+            "SameImageNameOnTwoCameras",
+            {{kPhoto, kPhoto + "<Photo><Id>2</Id><ImagePath>cam2/IMG_0001.JPG</ImagePath></Photo>",
+              kPhoto + "<Photo><Id>2</Id><ImagePath>D:\\img\\IMG_0001.JPG</ImagePath></Photo>"},
+             kOnPhoto2},
+            {R"(Warning: photos 1 ("D:\\img\\IMG_0001.JPG") and 2 ("cam2/IMG_0001.JPG") have the same image name "IMG_0001")"},
+            true,
+            "",
+            kTwoMeasurements},
         // A declared encoding the parser does not know reads as UTF-8: the
         // byte FC is lost, while the bytes EF BF BD are a replacement
         // character of the file's own.
@@ -248,11 +254,11 @@ TEST(BlockWarningsHelp, ListsEveryWarning) {
   options.args = QStringList{"--help"};
   const ToolRun r = runTool(options);
   EXPECT_TRUE(exited(r, 0));
-  for (const char* text : {"is not a number, read as 0", "is out of range, read as 0", "photogroup \"NAME\": Width",
-                           "has no Position", "is missing or empty", "CheckPoint \"TEXT\" is neither",
-                           "have the same name", "takes the image size", "has the image size 0 x 0",
-                           "has an empty image name", "has blanks in its image name", "have the same image name",
-                           "bytes that are not UTF-8", "cannot represent", "Warning: and K more"}) {
+  for (const char* text :
+       {"is not a number, read as 0", "is out of range, read as 0", "photogroup \"NAME\": Width", "has no Position",
+        "is missing or empty", "CheckPoint \"TEXT\" is neither", "have the same name", "takes the image size",
+        "has the image size 0 x 0", "has an empty image name", "has blanks in its image name",
+        "have the same image name", "bytes that are not UTF-8", "cannot represent", "Warning: and K more"}) {
     EXPECT_NE(r.out.find(text), std::string::npos) << text;
   }
 }
@@ -313,8 +319,7 @@ TEST_F(BlockWarningsCap, GreekNameUnderALatin1Locale) {
   const ToolRun r = convert(path("block.xml"), {{"LC_ALL", QString::fromLatin1(locale)}});
   EXPECT_TRUE(exited(r, 0));
   const std::string gci = readFile(path("block.gci"));
-  Lines expected{filePathLine(path("block.xml")), generateFileLine(beside(dir_.path(), "block.gci")),
-                 kSampleSummary};
+  Lines expected{filePathLine(path("block.xml")), generateFileLine(beside(dir_.path(), "block.gci")), kSampleSummary};
   if (gci != sampleGci(greek.toStdString())) {
     EXPECT_EQ(gci, sampleGci("????"));
     expected.insert(expected.begin() + 1,

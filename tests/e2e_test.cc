@@ -139,20 +139,20 @@ INSTANTIATE_TEST_SUITE_P(e2e, Options,
                                          OptionRow{"LongHelp", {"--help"}, "Usage: block2gci", false},
                                          OptionRow{"ShortHelp", {"-h"}, "Usage: block2gci", false},
                                          OptionRow{"HelpBeforeAFile", {"--help", "b.xml"}, "Usage: block2gci", false},
-                                         OptionRow{"Version", {"--version"},
-                                                   "block2gci " BLOCK2GCI_VERSION + kEol, true}),
+                                         OptionRow{
+                                             "Version", {"--version"}, "block2gci " BLOCK2GCI_VERSION + kEol, true}),
                          RowLabel());
 
 // The help names the usage, the exit statuses and every log line.
 TEST_F(e2e, HelpListsUsageExitStatusAndLogLines) {
   const ToolRun r = run({"--help"}, dir());
   EXPECT_TRUE(exited(r, 0));
-  for (const char* text : {"Usage: block2gci BLOCK.xml", "Exit status: 0", "1 when the input", "filePath:",
-                           "Warning: photo id N is shared", "but no photo has it", "has an empty name",
+  for (const char* text : {"Usage: block2gci BLOCK.xml", "Exit status: 0", "1 when the input",
+                           "filePath:", "Warning: photo id N is shared", "but no photo has it", "has an empty name",
                            "has blanks in its name", "outside their image", "Generate file:", "Written:",
-                           "Warning: no GCI file written: the block has no control points", "the root element has no Block",
-                           "Warning: only the first argument is converted; ignored:", "Reason: \"PATH\" \"",
-                           "Open failed", "Reason:", "Write failed:", "Out of memory"}) {
+                           "Warning: no GCI file written: the block has no control points",
+                           "the root element has no Block", "Warning: only the first argument is converted; ignored:",
+                           "Reason: \"PATH\" \"", "Open failed", "Reason:", "Write failed:", "Out of memory"}) {
     EXPECT_NE(r.out.find(text), std::string::npos) << text;
   }
   EXPECT_EQ(run({"--version"}).out, "block2gci " BLOCK2GCI_VERSION + kEol);
@@ -194,8 +194,8 @@ TEST_F(e2e, InstallsTheToolAndAManPageThatRenders) {
 struct WarningRow {
   const char* label;
   QByteArray nameXml;
-  QByteArray extraPhotos;   // after photo 1, in the same group
-  QByteArray measurement;   // replaces the sample's one measurement
+  QByteArray extraPhotos;  // after photo 1, in the same group
+  QByteArray measurement;  // replaces the sample's one measurement
   std::string warning;
   std::string gciName;
   std::string gciMeasurement;  // the measurement line without CR LF
@@ -218,9 +218,9 @@ TEST_P(Warnings, IsLoggedAndLeavesTheOutputAlone) {
   Lines expected = convertedLines(path("block.xml"), beside(dir(), "block.gci"));
   expected.insert(expected.begin() + 1, row.warning);
   EXPECT_EQ(lines(r.err), expected);
-  EXPECT_EQ(readFile(path("block.gci")),
-            "1\r\n" + row.gciName + "         512.67890000 431.25000000       87.500 1\r\n1\r\n" +
-                row.gciMeasurement + "\r\n");
+  EXPECT_EQ(readFile(path("block.gci")), "1\r\n" + row.gciName +
+                                             "         512.67890000 431.25000000       87.500 1\r\n1\r\n" +
+                                             row.gciMeasurement + "\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -230,8 +230,8 @@ INSTANTIATE_TEST_SUITE_P(
                    R"(Warning: photo id 1 is shared: kept "D:\\img\\IMG_0001.JPG", dropped "b/IMG_9.JPG")", "GCP_01",
                    "IMG_0001        -199.50000000         149.50000000 1"},
         WarningRow{"UnknownId", "GCP_01", "", "<Measurement><PhotoId>7</PhotoId><x>0</x><y>0</y></Measurement>",
-                   R"(Warning: photo id 7 is named by 1 measurement but no photo has it: control point "GCP_01")", "GCP_01",
-                   "           0.50000000          -0.50000000 1"},
+                   R"(Warning: photo id 7 is named by 1 measurement but no photo has it: control point "GCP_01")",
+                   "GCP_01", "           0.50000000          -0.50000000 1"},
         WarningRow{"BlankInName", "GCP 01", "", "", R"(Warning: control point "GCP 01" has blanks in its name)",
                    "GCP 01", "IMG_0001        -199.50000000         149.50000000 1"},
         WarningRow{"EmptyName", "", "", "", "Warning: control point 1 has an empty name", "",
@@ -279,7 +279,8 @@ TEST_F(e2e, ArgumentsAfterTheFirstAreIgnored) {
   EXPECT_TRUE(exited(r, 0));
   EXPECT_EQ(r.out, "");
   Lines expected = convertedLines("block.xml", beside(".", "block.gci"));
-  expected.insert(expected.begin(), R"(Warning: only the first argument is converted; ignored: "other.xml", "--version")");
+  expected.insert(expected.begin(),
+                  R"(Warning: only the first argument is converted; ignored: "other.xml", "--version")");
   EXPECT_EQ(lines(r.err), expected);
   EXPECT_EQ(readFile(path("block.gci")), sampleGci());
   EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml", "other.xml"}));
@@ -350,8 +351,7 @@ const QByteArray kMismatchAfterOutOfRangeUnit =
 INSTANTIATE_TEST_SUITE_P(
     e2e, LoadFailure,
     testing::Values(
-        LoadFailureRow{"MissingFile", LoadFailureRow::Missing, "",
-                       "Cannot open the file: No such file or directory"},
+        LoadFailureRow{"MissingFile", LoadFailureRow::Missing, "", "Cannot open the file: No such file or directory"},
         LoadFailureRow{"EmptyFile", LoadFailureRow::File, "", kNoElement},
         LoadFailureRow{"DeclarationOnly", LoadFailureRow::File, "<?xml version=\"1.0\"?>\n", kNoElement},
         LoadFailureRow{"CommentOnly", LoadFailureRow::File, "<!-- nothing here -->\n", kNoElement},
@@ -363,8 +363,8 @@ INSTANTIATE_TEST_SUITE_P(
                        "Start-end tags mismatch at line 3, column 13"},
         LoadFailureRow{"MismatchedTagAfterLoneSurrogateInUtf16", LoadFailureRow::File,
                        utf16(kMismatchAfterLoneSurrogate, true), "Start-end tags mismatch at line 2, column 13"},
-        LoadFailureRow{"MismatchedTagAfterUnitBeyondUnicodeInUtf32", LoadFailureRow::File,
-                       kMismatchAfterOutOfRangeUnit, "Start-end tags mismatch at line 2, column 5"},
+        LoadFailureRow{"MismatchedTagAfterUnitBeyondUnicodeInUtf32", LoadFailureRow::File, kMismatchAfterOutOfRangeUnit,
+                       "Start-end tags mismatch at line 2, column 5"},
         LoadFailureRow{"Directory", LoadFailureRow::Directory, "", ""}),
     RowLabel());
 
@@ -433,10 +433,8 @@ TEST_P(Golden, ExampleBlockGivesExampleGci) {
 
 std::vector<GoldenRow> goldenRows() {
   std::vector<GoldenRow> rows = {
-      GoldenRow{"Absolute", ".", "%1/in/block.xml", "%1/in"},
-      GoldenRow{"BareName", "in", "block.xml", "."},
-      GoldenRow{"DotSlash", "in", "./block.xml", "."},
-      GoldenRow{"Subdirectory", ".", "in/block.xml", "in"},
+      GoldenRow{"Absolute", ".", "%1/in/block.xml", "%1/in"}, GoldenRow{"BareName", "in", "block.xml", "."},
+      GoldenRow{"DotSlash", "in", "./block.xml", "."},        GoldenRow{"Subdirectory", ".", "in/block.xml", "in"},
       GoldenRow{"Parent", "in", "../in/block.xml", "../in"},
   };
 #ifdef Q_OS_WIN
@@ -508,13 +506,13 @@ TEST_P(UnicodePath, Converts) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    e2e, UnicodePath,
-    testing::Values(UnicodePathRow{"GreekFolder", "\u0395\u03bb\u03bb\u03ac\u03b4\u03b1", "block.xml"},
-                    UnicodePathRow{"GreekFileName", "", "\u03bc\u03c0\u03bb\u03bf\u03ba.xml"},
-                    UnicodePathRow{"CjkFolderAndFileName", "\u6e2c\u91cf", "\u5340\u584a.xml"},
-                    UnicodePathRow{"OutsideTheBasicPlane", "\U0001F5FA", "block.xml"}),
-    RowLabel());
+INSTANTIATE_TEST_SUITE_P(e2e, UnicodePath,
+                         testing::Values(UnicodePathRow{"GreekFolder", "\u0395\u03bb\u03bb\u03ac\u03b4\u03b1",
+                                                        "block.xml"},
+                                         UnicodePathRow{"GreekFileName", "", "\u03bc\u03c0\u03bb\u03bf\u03ba.xml"},
+                                         UnicodePathRow{"CjkFolderAndFileName", "\u6e2c\u91cf", "\u5340\u584a.xml"},
+                                         UnicodePathRow{"OutsideTheBasicPlane", "\U0001F5FA", "block.xml"}),
+                         RowLabel());
 
 TEST_F(e2e, OnlyTheLastSuffixIsReplaced) {
   writeFile(path("block.final.xml"), sampleBlock());
@@ -613,7 +611,10 @@ using LocaleEncoding = Table<LocaleEncodingRow>;
 TEST_P(LocaleEncoding, WritesTextsInTheLocaleCharacterSet) {
   const LocaleEncodingRow& row = GetParam();
   if (!hasLocale(row.locale)) GTEST_SKIP() << "the locale " << row.locale << " is not installed";
-  writeFile(path("block.xml"), sampleBlock("Stra\xC3\x9F" "e 1", "D:\\img\\Stra\xC3\x9F" "e.JPG"));
+  writeFile(path("block.xml"), sampleBlock("Stra\xC3\x9F"
+                                           "e 1",
+                                           "D:\\img\\Stra\xC3\x9F"
+                                           "e.JPG"));
   const ToolRun r = run({path("block.xml")}, QString(), {{"LC_ALL", row.locale}});
   EXPECT_TRUE(exited(r, 0));
   Lines expected = convertedLines(path("block.xml"), beside(dir(), "block.gci"));
@@ -645,7 +646,10 @@ TEST_P(ByteName, IsOpenedAndAnsweredByTheSameBytes) {
   if (!hasLocale(row.locale)) GTEST_SKIP() << "the locale " << row.locale << " is not installed";
   const std::string dirBytes = QFile::encodeName(dir()).toStdString();
   {
-    std::ofstream input(dirBytes + "/S\xFC" "d.xml", std::ios::binary);
+    std::ofstream input(dirBytes +
+                            "/S\xFC"
+                            "d.xml",
+                        std::ios::binary);
     input << sampleBlock().toStdString();
   }
   ToolOptions options;
@@ -657,7 +661,10 @@ TEST_P(ByteName, IsOpenedAndAnsweredByTheSameBytes) {
   EXPECT_TRUE(exited(r, 0));
   EXPECT_EQ(lines(r.err), (Lines{"filePath: \"" + row.shown + ".xml\"", "Generate file:  \"./" + row.shown + ".gci\"",
                                  kSampleSummary}));
-  std::ifstream output(dirBytes + "/S\xFC" "d.gci", std::ios::binary);
+  std::ifstream output(dirBytes +
+                           "/S\xFC"
+                           "d.gci",
+                       std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(output), {}), sampleGci());
   // Qt in this process cannot name these files, so the directory is read by its bytes.
   std::vector<std::string> entries;
@@ -666,12 +673,18 @@ TEST_P(ByteName, IsOpenedAndAnsweredByTheSameBytes) {
     ::closedir(listing);
   }
   std::sort(entries.begin(), entries.end());
-  EXPECT_EQ(entries, (Lines{".", "..", "S\xFC" "d.gci", "S\xFC" "d.xml"}));
+  EXPECT_EQ(entries, (Lines{".", "..",
+                            "S\xFC"
+                            "d.gci",
+                            "S\xFC"
+                            "d.xml"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(e2e, ByteName,
                          testing::Values(ByteNameRow{"Utf8Locale", "C.UTF-8", "S\\uDCFCd"},
-                                         ByteNameRow{"Latin1Locale", "de_DE.ISO-8859-1", "S\xFC" "d"}),
+                                         ByteNameRow{"Latin1Locale", "de_DE.ISO-8859-1",
+                                                     "S\xFC"
+                                                     "d"}),
                          RowLabel());
 #endif
 
@@ -696,13 +709,13 @@ const QString kUtf16Declaration = QStringLiteral("<?xml version=\"1.0\" encoding
 
 INSTANTIATE_TEST_SUITE_P(
     e2e, Encoding,
-    testing::Values(
-        EncodingRow{"Utf8", kAccented.toUtf8()},
-        EncodingRow{"Utf8Declared", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + kAccented.toUtf8()},
-        EncodingRow{"Utf8WithBom", "\xEF\xBB\xBF" + kAccented.toUtf8()},
-        EncodingRow{"Utf16LittleEndian", utf16(kUtf16Declaration + kAccented, false)},
-        EncodingRow{"Utf16BigEndian", utf16(kUtf16Declaration + kAccented, true)},
-        EncodingRow{"Latin1Declared", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n" + kAccented.toLatin1()}),
+    testing::Values(EncodingRow{"Utf8", kAccented.toUtf8()},
+                    EncodingRow{"Utf8Declared", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + kAccented.toUtf8()},
+                    EncodingRow{"Utf8WithBom", "\xEF\xBB\xBF" + kAccented.toUtf8()},
+                    EncodingRow{"Utf16LittleEndian", utf16(kUtf16Declaration + kAccented, false)},
+                    EncodingRow{"Utf16BigEndian", utf16(kUtf16Declaration + kAccented, true)},
+                    EncodingRow{"Latin1Declared",
+                                "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n" + kAccented.toLatin1()}),
     RowLabel());
 
 struct LineBreakRow {
@@ -760,11 +773,13 @@ TEST_F(e2e, OutputThatWouldReplaceTheInputIsRefused) {
 // cannot fit into what a full file system has left, which is less than a
 // page; with 3000 the block takes 656 kB and its GCI text 458 kB.
 QByteArray bigBlock(int points = 400) {
-  QByteArray xml = "<Root><Block><Photogroups><Photogroup><ImageDimensions><Width>4000</Width><Height>3000</Height>"
-                   "</ImageDimensions><Photo><Id>1</Id><ImagePath>a/b.jpg</ImagePath></Photo></Photogroup>"
-                   "</Photogroups><ControlPoints>\n";
+  QByteArray xml =
+      "<Root><Block><Photogroups><Photogroup><ImageDimensions><Width>4000</Width><Height>3000</Height>"
+      "</ImageDimensions><Photo><Id>1</Id><ImagePath>a/b.jpg</ImagePath></Photo></Photogroup>"
+      "</Photogroups><ControlPoints>\n";
   for (int i = 0; i < points; ++i) {
-    xml += "<ControlPoint><Name>P" + QByteArray::number(i) + "</Name><Position><x>1</x><y>2</y><z>3</z></Position>"
+    xml += "<ControlPoint><Name>P" + QByteArray::number(i) +
+           "</Name><Position><x>1</x><y>2</y><z>3</z></Position>"
            "<Measurement><PhotoId>1</PhotoId><x>1</x><y>2</y></Measurement>"
            "<Measurement><PhotoId>1</PhotoId><x>3</x><y>4</y></Measurement></ControlPoint>\n";
   }
@@ -790,8 +805,8 @@ TEST_F(e2e, FullDiskKeepsTheEarlierOutput) {
     int points;
     bool fill;  // fill the disk before the run
   };
-  for (const Case& c : {Case{"the output does not fit into the room left", 3000, false},
-                        Case{"the disk is full", 400, true}}) {
+  for (const Case& c :
+       {Case{"the output does not fit into the room left", 3000, false}, Case{"the disk is full", 400, true}}) {
     SCOPED_TRACE(c.what);
     writeFile(small + "/block.xml", bigBlock(c.points));
     writeFile(small + "/block.gci", "earlier output\r\n");

@@ -93,7 +93,8 @@ std::vector<std::string> section(const std::string& document, const std::string&
 // README: the first cell of each row of the table under "## Log lines".
 std::vector<std::string> readmeEntries() {
   std::vector<std::string> entries;
-  for (const std::string& line : section(readFile(QString::fromStdString(kSourceDir + "/README.md")), "## Log lines", "## ")) {
+  for (const std::string& line :
+       section(readFile(QString::fromStdString(kSourceDir + "/README.md")), "## Log lines", "## ")) {
     if (line.rfind("| `", 0) != 0) continue;
     const std::size_t end = line.find("` |");
     if (end != std::string::npos) entries.push_back(line.substr(3, end - 3));
@@ -120,7 +121,8 @@ std::vector<std::string> helpEntries(const std::string& help) {
 std::vector<std::string> manEntries() {
   std::vector<std::string> entries;
   bool tag = false;
-  for (std::string line : section(readFile(QString::fromStdString(kSourceDir + "/docs/block2gci.1.in")), ".SH LOG LINES", ".SH ")) {
+  for (std::string line :
+       section(readFile(QString::fromStdString(kSourceDir + "/docs/block2gci.1.in")), ".SH LOG LINES", ".SH ")) {
     if (tag && line.rfind(".B ", 0) == 0) {
       line = line.substr(3);
       replaceAll(line, "\\(dq", "\"");

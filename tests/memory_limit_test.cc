@@ -115,8 +115,8 @@ TEST_F(MemoryLimit, EachRunSucceedsCompletelyOrFailsCleanly) {
   ASSERT_GT(base, 0u);
   int failures = 0;
   int successes = 0;
-  for (unsigned long long extraMb : {0ull, 1ull, 2ull, 4ull, 8ull, 16ull, 24ull, 32ull, 36ull, 40ull, 44ull, 48ull, 52ull, 56ull, 60ull,
-                                     64ull, 128ull, 256ull, 512ull}) {
+  for (unsigned long long extraMb : {0ull, 1ull, 2ull, 4ull, 8ull, 16ull, 24ull, 32ull, 36ull, 40ull, 44ull, 48ull,
+                                     52ull, 56ull, 60ull, 64ull, 128ull, 256ull, 512ull}) {
     SCOPED_TRACE("limit: start-up size + " + std::to_string(extraMb) + " MB");
     ToolOptions limited = options(input);
     limited.addressSpaceLimit = base + (extraMb << 20);

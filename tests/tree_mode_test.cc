@@ -112,25 +112,29 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{"CDATA names and values",
                      BLOCK("<ControlPoints><P><Name><![CDATA[<a&b>]]></Name><Position><x><![CDATA[1.5]]></x>"
                            "</Position><CheckPoint><![CDATA[true]]></CheckPoint></P></ControlPoints>")},
-        DocumentCase{"CDATA before text", BLOCK("<ControlPoints><P><Name><![CDATA[one]]>two</Name></P></ControlPoints>")},
-        DocumentCase{"duplicate photo ids", "<R><Block><Photogroups><G><Photo><Id>1</Id><ImagePath>first.jpg</ImagePath>"
-                                            "</Photo><Photo><Id>1</Id><ImagePath>second.jpg</ImagePath></Photo></G>"
-                                            "</Photogroups><ControlPoints><P><Name>a</Name><Measurement><PhotoId>1"
-                                            "</PhotoId><x>1</x><y>1</y></Measurement></P></ControlPoints></Block></R>"},
+        DocumentCase{"CDATA before text",
+                     BLOCK("<ControlPoints><P><Name><![CDATA[one]]>two</Name></P></ControlPoints>")},
+        DocumentCase{"duplicate photo ids",
+                     "<R><Block><Photogroups><G><Photo><Id>1</Id><ImagePath>first.jpg</ImagePath>"
+                     "</Photo><Photo><Id>1</Id><ImagePath>second.jpg</ImagePath></Photo></G>"
+                     "</Photogroups><ControlPoints><P><Name>a</Name><Measurement><PhotoId>1"
+                     "</PhotoId><x>1</x><y>1</y></Measurement></P></ControlPoints></Block></R>"},
         DocumentCase{"unknown photo and text nodes as photogroups",
                      "<R><Block><Photogroups>text<G/>more</Photogroups><ControlPoints><P><Measurement><PhotoId>9"
                      "</PhotoId></Measurement></P></ControlPoints></Block></R>"},
-        DocumentCase{"photos and points", "<R><Block>" "<Photogroups><Photogroup><Name>G</Name><ImageDimensions>"
-                                          "<Width>100</Width><Height>80</Height></ImageDimensions><Photo><Id>1</Id>"
-                                          "<ImagePath>a/one.jpg</ImagePath></Photo></Photogroup></Photogroups>"
-                                          "<ControlPoints><P><Name>a</Name><Measurement><PhotoId>1</PhotoId><x>10</x>"
-                                          "<y>20</y></Measurement></P></ControlPoints></Block></R>"},
+        DocumentCase{"photos and points",
+                     "<R><Block>"
+                     "<Photogroups><Photogroup><Name>G</Name><ImageDimensions>"
+                     "<Width>100</Width><Height>80</Height></ImageDimensions><Photo><Id>1</Id>"
+                     "<ImagePath>a/one.jpg</ImagePath></Photo></Photogroup></Photogroups>"
+                     "<ControlPoints><P><Name>a</Name><Measurement><PhotoId>1</PhotoId><x>10</x>"
+                     "<y>20</y></Measurement></P></ControlPoints></Block></R>"},
         DocumentCase{"white space text kept around values",
                      BLOCK("<ControlPoints><P><Name> spaced name </Name></P></ControlPoints>")},
         DocumentCase{"mismatched tag", BLOCK("<ControlPoints><P></Q></ControlPoints>")},
-        DocumentCase{"unclosed root", "<R><Block><ControlPoints>lead"},
-        DocumentCase{"empty document", ""},
-        DocumentCase{"unread section", BLOCK("<TiePoints><T><x>1</x></T>\n<T/></TiePoints><ControlPoints><P/></ControlPoints>")},
+        DocumentCase{"unclosed root", "<R><Block><ControlPoints>lead"}, DocumentCase{"empty document", ""},
+        DocumentCase{"unread section",
+                     BLOCK("<TiePoints><T><x>1</x></T>\n<T/></TiePoints><ControlPoints><P/></ControlPoints>")},
         DocumentCase{"unread section before a bad tag", BLOCK("<TiePoints><T/>< a/></TiePoints>")},
         DocumentCase{"unread section before a digit tag", BLOCK("<TiePoints><T/><1/></TiePoints>")},
         DocumentCase{"unread section before an unknown declaration", BLOCK("<TiePoints><T/><!x></TiePoints>")},
@@ -150,8 +154,10 @@ INSTANTIATE_TEST_SUITE_P(
 // Every encoding the parser detects, with and without a byte-order mark.
 TEST(TreeModeEncodingTest, GivesTheSameOutput) {
   const QString text = QString::fromUtf8(
-      "<R><Block>" "<Photogroups><G><Photo><Id>1</Id><ImagePath>C:\\B\xC3\xBC\\M\xC3\xBChle.jpg</ImagePath>"
-      "</Photo></G></Photogroups><ControlPoints>f\xC3\xBChrend<P><Name>Stra\xC3\x9F" "e</Name><Measurement>"
+      "<R><Block>"
+      "<Photogroups><G><Photo><Id>1</Id><ImagePath>C:\\B\xC3\xBC\\M\xC3\xBChle.jpg</ImagePath>"
+      "</Photo></G></Photogroups><ControlPoints>f\xC3\xBChrend<P><Name>Stra\xC3\x9F"
+      "e</Name><Measurement>"
       "<PhotoId>1</PhotoId><x>1</x><y>2</y></Measurement></P></ControlPoints></Block></R>");
   for (const char* codecName : {"UTF-8", "UTF-16LE", "UTF-16BE", "UTF-32LE", "UTF-32BE"}) {
     QTextCodec* codec = QTextCodec::codecForName(codecName);
@@ -196,8 +202,8 @@ class RandomBlock {
   int pick(int n) { return n <= 0 ? 0 : std::uniform_int_distribution<int>(0, n - 1)(random_); }
 
   std::string filler() {
-    static const char* const pieces[] = {"", "", "", "t", " ", "\n  ", "<![CDATA[c]]>", "<!--c-->", "<?p?>",
-                                         "x<!--c-->y", "&lt;", "<X/>", "<X>in</X>"};
+    static const char* const pieces[] = {"",         "",      "",           "t",    " ",    "\n  ",     "<![CDATA[c]]>",
+                                         "<!--c-->", "<?p?>", "x<!--c-->y", "&lt;", "<X/>", "<X>in</X>"};
     return pieces[pick(sizeof pieces / sizeof *pieces)];
   }
 
@@ -213,11 +219,11 @@ class RandomBlock {
   std::string photogroups() {
     std::string out = "<Photogroups>" + filler();
     for (int g = pick(3); g > 0; --g) {
-      out += "<Photogroup>" + filler() + value("Name", "G") + "<ImageDimensions>" + filler() +
-             value("Width", "640") + value("Height", "480") + "</ImageDimensions>" + filler();
+      out += "<Photogroup>" + filler() + value("Name", "G") + "<ImageDimensions>" + filler() + value("Width", "640") +
+             value("Height", "480") + "</ImageDimensions>" + filler();
       for (int p = pick(4); p > 0; --p) {
-        out += "<Photo>" + filler() + value("Id", number().c_str()) + value("ImagePath", "d/IMG.jpg") +
-               "</Photo>" + filler();
+        out += "<Photo>" + filler() + value("Id", number().c_str()) + value("ImagePath", "d/IMG.jpg") + "</Photo>" +
+               filler();
       }
       out += "</Photogroup>" + filler();
     }
@@ -246,8 +252,21 @@ class RandomBlock {
     std::string out = "<TiePoints>" + filler();
     for (int t = pick(5); t > 0; --t) {
       static const std::string odd[] = {
-          "", "", "", "", "<!--c-->", "<a b=\"1\">v</a>", "<a >v</a>", "<e/>", "<e />", "&amp;", "<![CDATA[<x>]]>",
-          "<?p?>", "</Q>", "<1/>", std::string("t\0t", 3),
+          "",
+          "",
+          "",
+          "",
+          "<!--c-->",
+          "<a b=\"1\">v</a>",
+          "<a >v</a>",
+          "<e/>",
+          "<e />",
+          "&amp;",
+          "<![CDATA[<x>]]>",
+          "<?p?>",
+          "</Q>",
+          "<1/>",
+          std::string("t\0t", 3),
           "<Photogroups><Photogroup><ImageDimensions><Width>9</Width><Height>9</Height></ImageDimensions><Photo>"
           "<Id>1</Id><ImagePath>in/tie.jpg</ImagePath></Photo></Photogroup></Photogroups>"};
       out += "<TiePoint><Position><x>1</x><y>2</y></Position>" + odd[pick(sizeof odd / sizeof *odd)] +
@@ -273,11 +292,13 @@ TEST(TreeModeLargeTest, GivesTheSameOutput) {
       "<TiePoint><Position><x>1.25</x><y>2.5</y><z>3</z></Position><Color><Red>0.5</Red><Green>0.5</Green>"
       "<Blue>0.5</Blue></Color><Measurement><PhotoId>1</PhotoId><x>3</x><y>4</y></Measurement><Empty/></TiePoint>\n";
   const int points = 60000;  // about 12 MB
-  const std::string head = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<R><Block><Photogroups><G><ImageDimensions>"
-                           "<Width>100</Width><Height>80</Height></ImageDimensions><Photo><Id>1</Id>"
-                           "<ImagePath>a/one.jpg</ImagePath></Photo></G></Photogroups><TiePoints>\n";
-  const std::string tail = "</TiePoints><ControlPoints><P><Name>a</Name><Measurement><PhotoId>1</PhotoId>"
-                           "<x>10</x><y>20</y></Measurement></P></ControlPoints></Block></R>\n";
+  const std::string head =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<R><Block><Photogroups><G><ImageDimensions>"
+      "<Width>100</Width><Height>80</Height></ImageDimensions><Photo><Id>1</Id>"
+      "<ImagePath>a/one.jpg</ImagePath></Photo></G></Photogroups><TiePoints>\n";
+  const std::string tail =
+      "</TiePoints><ControlPoints><P><Name>a</Name><Measurement><PhotoId>1</PhotoId>"
+      "<x>10</x><y>20</y></Measurement></P></ControlPoints></Block></R>\n";
   const auto withAt = [&](double where, const std::string& odd) {
     std::string out = head;
     out.reserve(head.size() + point.size() * points + tail.size() + 2 * odd.size());
@@ -297,8 +318,8 @@ TEST(TreeModeLargeTest, GivesTheSameOutput) {
       {"mismatched tag in the first half", withAt(0.3, "<TiePoint></Q>")},
       {"mismatched tag in the second half", withAt(0.7, "<TiePoint></Q>")},
       {"zero byte in the second half", withAt(0.9, std::string("<x>\0</x>", 8))},
-      {"the first child's tag one level down past the middle", withAt(0.4, "<Wrap>").replace(
-           head.size() + point.size() * points + 6, 0, "</Wrap>")},
+      {"the first child's tag one level down past the middle",
+       withAt(0.4, "<Wrap>").replace(head.size() + point.size() * points + 6, 0, "</Wrap>")},
       {"cut short in the second half", withAt(0, "").substr(0, head.size() + point.size() * points * 3 / 4 + 7)},
       {"no end of the section", withAt(0, "").substr(0, head.size() + point.size() * points)},
   };

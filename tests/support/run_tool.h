@@ -47,13 +47,13 @@ testing::AssertionResult hasLineEnds(const std::string& text, const std::string&
 using EnvSettings = std::vector<std::pair<QString, QString>>;
 
 struct ToolOptions {
-  QString program;     // path of the executable
-  QStringList args;    // arguments after the program name
-  QString workDir;     // empty: the caller's directory
+  QString program;   // path of the executable
+  QStringList args;  // arguments after the program name
+  QString workDir;   // empty: the caller's directory
   // On top of the caller's environment, with LC_ALL=C.UTF-8 and without
   // QT_LOGGING_RULES, QT_LOGGING_CONF and QT_MESSAGE_PATTERN.
   EnvSettings env;
-  QString stdoutFile;  // empty: standard output is collected in ToolRun::out
+  QString stdoutFile;     // empty: standard output is collected in ToolRun::out
   int timeoutMs = 60000;  // then the process is killed
 #ifdef Q_OS_UNIX
   unsigned long long addressSpaceLimit = 0;  // bytes for RLIMIT_AS; 0: none

@@ -15,10 +15,14 @@ QByteArray sampleBlock(const QByteArray& name, const QByteArray& imagePath) {
   return "<AnyRoot><Block>\n"
          "  <Photogroups>\n"
          "    <Photogroup><Name>Cam</Name><ImageDimensions><Width>400</Width><Height>300</Height></ImageDimensions>\n"
-         "      <Photo><Id>1</Id><ImagePath>" + imagePath + "</ImagePath></Photo></Photogroup>\n"
+         "      <Photo><Id>1</Id><ImagePath>" +
+         imagePath +
+         "</ImagePath></Photo></Photogroup>\n"
          "  </Photogroups>\n"
          "  <ControlPoints>\n"
-         "    <ControlPoint><Name>" + name + "</Name><Position><x>512.6789</x><y>431.25</y><z>87.5</z></Position>\n"
+         "    <ControlPoint><Name>" +
+         name +
+         "</Name><Position><x>512.6789</x><y>431.25</y><z>87.5</z></Position>\n"
          "      <CheckPoint>false</CheckPoint>\n"
          "      <Measurement><PhotoId>1</PhotoId><x>0</x><y>0</y></Measurement></ControlPoint>\n"
          "  </ControlPoints>\n"
@@ -35,11 +39,12 @@ std::string oneMeasurementBlock(const std::string& width, const std::string& hei
                                 const std::string& y, const std::string& z, const std::string& photoId,
                                 const std::string& mx, const std::string& my) {
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<BlocksExchange><Block><Photogroups><Photogroup>"
-         "<Name>G</Name><ImageDimensions><Width>" + width + "</Width><Height>" + height +
-         "</Height></ImageDimensions><Photo><Id>" + id + "</Id><ImagePath>" + imagePath +
-         "</ImagePath></Photo></Photogroup></Photogroups><ControlPoints><ControlPoint><Name>" + name +
+         "<Name>G</Name><ImageDimensions><Width>" +
+         width + "</Width><Height>" + height + "</Height></ImageDimensions><Photo><Id>" + id + "</Id><ImagePath>" +
+         imagePath + "</ImagePath></Photo></Photogroup></Photogroups><ControlPoints><ControlPoint><Name>" + name +
          "</Name><Position><x>" + x + "</x><y>" + y + "</y><z>" + z + "</z></Position><Measurement><PhotoId>" +
-         photoId + "</PhotoId><x>" + mx + "</x><y>" + my + "</y></Measurement></ControlPoint></ControlPoints>"
+         photoId + "</PhotoId><x>" + mx + "</x><y>" + my +
+         "</y></Measurement></ControlPoint></ControlPoints>"
          "</Block></BlocksExchange>\n";
 }
 
@@ -95,6 +100,7 @@ Lines convertedLines(const QString& input, const QString& output, const std::str
 }
 
 Lines exampleLines(const QString& input, const QString& output) {
-  return Lines{filePathLine(input), R"(Warning: photo id 99 is named by 1 measurement but no photo has it: control point "CHK_01")",
+  return Lines{filePathLine(input),
+               R"(Warning: photo id 99 is named by 1 measurement but no photo has it: control point "CHK_01")",
                generateFileLine(output), "Written: 4 control points (2 check points), 7 measurements"};
 }
