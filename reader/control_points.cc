@@ -27,7 +27,7 @@ void noteValue(ValueProblem problem, int point, const char* element, int measure
 double readReal(pugi::xml_node parent, const char* field, int point, const char* element, int measurement = 0) {
   const QString text = childText(parent, field);
   ValueProblem problem = ValueProblem::None;
-  const double value = realValue(text, problem);
+  const double value = realValue(text, &problem);
   noteValue(problem, point, element, measurement, field, text);
   return value;
 }
@@ -35,7 +35,7 @@ double readReal(pugi::xml_node parent, const char* field, int point, const char*
 int readInteger(pugi::xml_node parent, const char* field, int point, const char* element, int measurement) {
   const QString text = childText(parent, field);
   ValueProblem problem = ValueProblem::None;
-  const int value = integerValue(text, problem);
+  const int value = integerValue(text, &problem);
   noteValue(problem, point, element, measurement, field, text);
   return value;
 }

@@ -9,14 +9,6 @@ QString elementText(pugi::xml_node node) {
 
 QString childText(pugi::xml_node node, const char* name) { return elementText(node.child(name)); }
 
-int integerValue(const QString& text) {
-  return text.toInt(nullptr, 10);  // 0 on any failure
-}
-
-double realValue(const QString& text) {
-  return text.toDouble();  // locale-independent; 0 when not a number
-}
-
 bool isBlank(const QString& text) {
   for (const QChar c : text) {
     if (!c.isSpace()) return false;
@@ -40,20 +32,22 @@ bool isDecimalInteger(const QString& text) {
 
 }  // namespace
 
-int integerValue(const QString& text, ValueProblem& problem) {
+int integerValue(const QString& text, ValueProblem* problem) {
   bool ok = false;
-  const int value = text.toInt(&ok, 10);
-  problem = ok || isBlank(text)      ? ValueProblem::None
-            : isDecimalInteger(text) ? ValueProblem::OutOfRange
-                                     : ValueProblem::NotANumber;
+  const int value = text.toInt(&ok, 10);  // 0 on any failure
+  if (problem) {
+    *problem = ok || isBlank(text)      ? ValueProblem::None
+               : isDecimalInteger(text) ? ValueProblem::OutOfRange
+                                        : ValueProblem::NotANumber;
+  }
   return ok ? value : 0;
 }
 
-double realValue(const QString& text, ValueProblem& problem) {
+double realValue(const QString& text, ValueProblem* problem) {
   bool ok = false;
-  const double value = text.toDouble(&ok);
+  const double value = text.toDouble(&ok);  // locale-independent; 0 when not a number
   // An overflow is reported as a failure too, but reads as an infinity.
-  problem = ok || value != 0.0 || isBlank(text) ? ValueProblem::None : ValueProblem::NotANumber;
+  if (problem) *problem = ok || value != 0.0 || isBlank(text) ? ValueProblem::None : ValueProblem::NotANumber;
   return value;
 }
 

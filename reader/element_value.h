@@ -16,15 +16,6 @@ QString elementText(pugi::xml_node node);
 // empty text when there is no such child.
 QString childText(pugi::xml_node node, const char* name);
 
-// `text` as a base-10 32-bit signed integer, surrounding white space
-// ignored; 0 when it is empty, not a number, or out of range.
-int integerValue(const QString& text);
-
-// `text` as a double with '.' as the decimal point, surrounding white space
-// ignored, by Qt's rules (so "inf" and "nan" are numbers and an overflowing
-// exponent reads as an infinity); 0 when it is empty or not a number.
-double realValue(const QString& text);
-
 // Why a text that holds more than white space read as 0.
 enum class ValueProblem {
   None,        // it is a number, or empty (or white space alone)
@@ -32,14 +23,17 @@ enum class ValueProblem {
   OutOfRange,  // an integer beyond 32 bits
 };
 
-// integerValue(text), and in `problem` why it read as 0 when it did not
-// read as what it says.
-int integerValue(const QString& text, ValueProblem& problem);
+// `text` as a base-10 32-bit signed integer, surrounding white space
+// ignored; 0 when it is empty, not a number, or out of range. When
+// `problem` is given it says why a text that is not blank read as 0.
+int integerValue(const QString& text, ValueProblem* problem = nullptr);
 
-// realValue(text), and in `problem` why it read as 0 when it did not read
-// as what it says. An overflowing exponent reads as an infinity, which is
-// no problem here.
-double realValue(const QString& text, ValueProblem& problem);
+// `text` as a double with '.' as the decimal point, surrounding white space
+// ignored, by Qt's rules (so "inf" and "nan" are numbers and an overflowing
+// exponent reads as an infinity); 0 when it is empty or not a number. When
+// `problem` is given it says why a text that is not blank read as 0; an
+// overflowing exponent is no problem here.
+double realValue(const QString& text, ValueProblem* problem = nullptr);
 
 // Whether `text` is empty or white space alone.
 bool isBlank(const QString& text);

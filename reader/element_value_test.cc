@@ -125,14 +125,14 @@ void PrintTo(const ProblemCase& c, std::ostream* os) { *os << '"' << c.text << '
 
 class ValueProblemTest : public ::testing::TestWithParam<ProblemCase> {};
 
-// The checked readings give the same values as the plain ones, and say why
-// a text that is not blank read as 0.
+// Asking why gives the same values as not asking, and says why a text that
+// is not blank read as 0.
 TEST_P(ValueProblemTest, NamesWhatReadAsZero) {
   const QString text = QString::fromUtf8(GetParam().text);
   ValueProblem problem = ValueProblem::None;
-  EXPECT_EQ(integerValue(text, problem), integerValue(text));
+  EXPECT_EQ(integerValue(text, &problem), integerValue(text));
   EXPECT_EQ(problem, GetParam().integer);
-  const double real = realValue(text, problem);
+  const double real = realValue(text, &problem);
   EXPECT_TRUE(real == realValue(text) || (std::isnan(real) && std::isnan(realValue(text))));
   EXPECT_EQ(problem, GetParam().real);
 }

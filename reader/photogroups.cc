@@ -38,7 +38,7 @@ class GroupLabel {
 int readInteger(pugi::xml_node parent, const char* field, ValueNote note) {
   const QString text = childText(parent, field);
   ValueProblem problem = ValueProblem::None;
-  const int value = integerValue(text, problem);
+  const int value = integerValue(text, &problem);
   if (problem != ValueProblem::None && keepsValueNote()) {
     note.field = QString::fromLatin1(field);
     note.text = text;
