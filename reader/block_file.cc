@@ -1,10 +1,8 @@
 #include "reader/block_file.h"
 
-#include "reader/control_points.h"
-#include "reader/document_text.h"
-#include "reader/element_value.h"
-#include "reader/parser_arena.h"
-#include "reader/photogroups.h"
+#include "reader/block_walk.h"
+#include "reader/section_scan.h"
+#include "reader/text_decoding.h"
 
 #include <QDebug>
 #include <QDir>
@@ -17,77 +15,24 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
+// Loading runs in stages, each a function below:
+//
+//   openForStreaming  the file, if it is a regular file that can be read twice
+//   streamSections    its bytes piece by piece: detectedEncoding, then a
+//                     ParserDecoder into UTF-8, then the SectionScan, which
+//                     checks everything and keeps the read sections
+//   walkSections      a tree of the read sections alone, walked by walkBlock
+//   loadWholeFile     when a stage above is not sure: the parser's own load
+//                     of the whole file, and its failure reason
+//
+// The stores are written by walkBlock alone, after the document is known to
+// be good, so a stage that gives up leaves nothing behind.
+
 namespace {
-
-// Appends `code` as the parser writes a character into its UTF-8 text: one
-// to three bytes below U+10000 (surrogates included), four bytes for
-// anything above, even beyond U+10FFFF, where the lead byte takes the bits
-// that fit and the value is not checked.
-void appendAsParserDoes(QByteArray& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out.append(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out.append(static_cast<char>(0xC0 | (code >> 6))).append(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out.append(static_cast<char>(0xE0 | (code >> 12)))
-        .append(static_cast<char>(0x80 | ((code >> 6) & 0x3F)))
-        .append(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out.append(static_cast<char>(0xF0 | (code >> 18)))
-        .append(static_cast<char>(0x80 | ((code >> 12) & 0x3F)))
-        .append(static_cast<char>(0x80 | ((code >> 6) & 0x3F)))
-        .append(static_cast<char>(0x80 | (code & 0x3F)));
-  }
-}
-
-// The code unit of `width` bytes at `at`, in either byte order.
-std::uint32_t codeUnit(const char* at, int width, bool bigEndian) {
-  std::uint32_t unit = 0;
-  for (int i = 0; i < width; ++i) {
-    const auto byte = static_cast<unsigned char>(at[bigEndian ? i : width - 1 - i]);
-    unit = (unit << 8) | byte;
-  }
-  return unit;
-}
-
-// `raw` in UTF-16 as the parser decodes it: a surrogate pair is one
-// character, a surrogate without its partner is dropped, and the unit after
-// a lone high surrogate is read on its own. An odd last byte is ignored.
-QByteArray decodeUtf16(const QByteArray& raw, bool bigEndian) {
-  QByteArray out;
-  const int units = raw.size() / 2;
-  for (int i = 0; i < units; ++i) {
-    const std::uint32_t lead = codeUnit(raw.constData() + 2 * i, 2, bigEndian);
-    if (lead < 0xD800 || lead >= 0xE000) {
-      appendAsParserDoes(out, lead);
-    } else if (lead < 0xDC00 && i + 1 < units) {
-      const std::uint32_t next = codeUnit(raw.constData() + 2 * (i + 1), 2, bigEndian);
-      if (next >= 0xDC00 && next < 0xE000) {
-        appendAsParserDoes(out, 0x10000 + ((lead & 0x3FF) << 10) + (next & 0x3FF));
-        ++i;
-      }
-    }
-  }
-  return out;
-}
-
-// `raw` in UTF-32 as the parser decodes it: every unit is written as it is,
-// surrogates and values beyond U+10FFFF included. Bytes after the last whole
-// unit are ignored.
-QByteArray decodeUtf32(const QByteArray& raw, bool bigEndian) {
-  QByteArray out;
-  for (int i = 0; i + 4 <= raw.size(); i += 4) appendAsParserDoes(out, codeUnit(raw.constData() + i, 4, bigEndian));
-  return out;
-}
-
-QByteArray decodeLatin1(const QByteArray& raw) {
-  QByteArray out;
-  for (const char c : raw) appendAsParserDoes(out, static_cast<unsigned char>(c));
-  return out;
-}
 
 bool isParseError(pugi::xml_parse_status status) {
   switch (status) {
@@ -158,149 +103,169 @@ TextPosition textPosition(const QByteArray& text, std::ptrdiff_t offset) {
   return at;
 }
 
-QByteArray parserText(const QByteArray& raw, pugi::xml_encoding encoding) {
-  // The parser converts a byte-order mark like any other character, so it
-  // stays in the text for the offsets to match.
-  switch (encoding) {
-    case pugi::encoding_utf16_le:
-      return decodeUtf16(raw, false);
-    case pugi::encoding_utf16_be:
-      return decodeUtf16(raw, true);
-    case pugi::encoding_utf32_le:
-      return decodeUtf32(raw, false);
-    case pugi::encoding_utf32_be:
-      return decodeUtf32(raw, true);
-    case pugi::encoding_latin1:
-      return decodeLatin1(raw);
-    default:
-      return raw;
-  }
-}
 
 namespace {
 
-// How much of a document's start decides whether the parser reads UTF-8.
+// How much of a document's start decides how the parser decodes it.
 constexpr std::size_t kHeadSize = 4096;
 
-unsigned int parseOptions(TreeMode mode) {
-  return mode == TreeMode::Lean ? pugi::parse_default | pugi::parse_embed_pcdata : pugi::parse_default;
-}
+// The next bytes of a document: reads at most `max` of them into `into` and
+// returns how many it read, 0 at the end, or -1 on an error.
+using ReadPiece = std::function<std::int64_t(char* into, std::size_t max)>;
 
-// Reads exactly `size` bytes from the current position; false on an error
-// or an early end.
-bool readFully(QFile& file, char* into, std::size_t size) {
-  while (size > 0) {
-    const qint64 chunk = static_cast<qint64>(std::min<std::size_t>(size, std::size_t(1) << 30));
-    const qint64 got = file.read(into, chunk);
-    if (got <= 0) return false;
-    into += got;
-    size -= static_cast<std::size_t>(got);
-  }
-  return true;
-}
+// Text waiting for the scan: consumed from the front, filled at the back.
+class TextBuffer {
+ public:
+  const char* data() const { return data_.get(); }
+  std::size_t size() const { return size_; }
 
-// The whole of the regular file at `inputPath` in the parser's memory,
-// followed by a zero byte, as the parser's own file loading would read it,
-// when the parser surely reads it as UTF-8. Null otherwise, and on any
-// failure: the parser's loading then runs instead and reports it.
-char* readUtf8File(const QString& inputPath, std::size_t& size) {
-  QFile file(inputPath);
-  // Unbuffered: the bytes go straight from the system into the parser's
-  // memory, without a copy through QFile's buffer.
-  if (!QFileInfo(inputPath).isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered) ||
-      file.isSequential()) {
-    return nullptr;
+  // Room for `count` more bytes after the text; grow() then adds them.
+  char* room(std::size_t count) {
+    if (capacity_ - size_ < count) {
+      const std::size_t capacity = std::max(size_ + count, 2 * capacity_);
+      std::unique_ptr<char[]> bigger(new char[capacity]);
+      if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
+      data_ = std::move(bigger);
+      capacity_ = capacity;
+    }
+    return data_.get() + size_;
   }
-  const qint64 fileSize = file.size();
-  if (fileSize <= 0 || static_cast<std::uintmax_t>(fileSize) >= SIZE_MAX) return nullptr;
-  size = static_cast<std::size_t>(fileSize);
+  void grow(std::size_t count) { size_ += count; }
+
+  void consume(std::size_t count) {
+    size_ -= count;
+    if (size_ > 0) std::memmove(data_.get(), data_.get() + count, size_);
+  }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// What a streamed load keeps of a document.
+struct Kept {
+  bool hasBlock = false;
+  std::string sections;  // see SectionScan::sections
+};
+
+// Reads the document of `documentSize` bytes through `read`, `pieceSize`
+// bytes at a time, decodes each piece as the parser would and has the
+// SectionScan check it. Null when the encoding is not surely known, when a
+// read fails, or when the scan is not sure of the document.
+std::optional<Kept> streamSections(const ReadPiece& read, std::size_t documentSize, std::size_t pieceSize) {
+  // The head decides the encoding; it then goes through the stages as the
+  // first pieces, cut where the later ones are.
   char head[kHeadSize];
-  const std::size_t headSize = std::min(size, sizeof head);
-  if (!readFully(file, head, headSize) || !surelyUtf8(head, headSize, size)) return nullptr;
-  char* const text = static_cast<char*>(pugi::get_memory_allocation_function()(size + 1));
-  if (!text) return nullptr;
-  std::memcpy(text, head, headSize);
-  if (!readFully(file, text + headSize, size - headSize)) {
-    pugi::get_memory_deallocation_function()(text);
-    return nullptr;
+  std::size_t headSize = 0;
+  while (headSize < std::min(documentSize, kHeadSize)) {
+    const std::int64_t got = read(head + headSize, std::min(pieceSize, std::min(documentSize, kHeadSize) - headSize));
+    if (got < 0) return std::nullopt;
+    if (got == 0) break;
+    headSize += static_cast<std::size_t>(got);
   }
-  text[size] = '\0';
-  return text;
+  const pugi::xml_encoding encoding = detectedEncoding(head, headSize, documentSize);
+  if (encoding == pugi::encoding_auto) return std::nullopt;
+  std::size_t headServed = 0;
+  const auto next = [&](char* into, std::size_t max) -> std::int64_t {
+    if (headServed == headSize) return read(into, max);
+    const std::size_t count = std::min(max, headSize - headServed);
+    std::memcpy(into, head + headServed, count);
+    headServed += count;
+    return static_cast<std::int64_t>(count);
+  };
+
+  // UTF-8 is read straight into the scan's text; other encodings through
+  // a piece of raw bytes.
+  const bool asIs = encoding == pugi::encoding_utf8;
+  ParserDecoder decoder(encoding);
+  std::unique_ptr<char[]> raw(asIs ? nullptr : new char[pieceSize]);
+  TextBuffer text;
+  SectionScan scan;
+  while (scan.state() == SectionScan::State::Scanning) {
+    const std::int64_t got = next(asIs ? text.room(pieceSize) : raw.get(), pieceSize);
+    if (got < 0) return std::nullopt;
+    const auto size = static_cast<std::size_t>(got);
+    const bool last = size == 0;
+    text.grow(asIs ? size : decoder.decode(raw.get(), size, last, text.room(decoder.maxOutput(size))));
+    text.consume(scan.feed(text.data(), text.size(), last));
+  }
+  if (scan.state() != SectionScan::State::Certain) return std::nullopt;
+  return Kept{scan.hasBlock(), std::move(scan.sections())};
+}
+
+// Parses the read sections that a streamed load kept, in place and with
+// leading element texts kept in their elements (which halves the nodes of
+// a block), and walks them. Null when the parser rejects them.
+std::optional<LoadResult> walkSections(Kept& kept) {
+  if (!kept.hasBlock) return LoadResult{LoadResult::NoBlock, QString()};
+  pugi::xml_document document;
+  const pugi::xml_parse_result parsed =
+      document.load_buffer_inplace(&kept.sections[0], kept.sections.size(),
+                                   pugi::parse_default | pugi::parse_embed_pcdata, pugi::encoding_utf8);
+  if (!parsed) return std::nullopt;
+  walkBlock(document.first_child());
+  return LoadResult{LoadResult::Loaded, QString()};
+}
+
+// The file, open for reading piece by piece, when it is a regular file: a
+// pipe or a device could not be read a second time if the scan gave up.
+std::unique_ptr<QFile> openForStreaming(const QString& inputPath) {
+  if (!QFileInfo(inputPath).isFile()) return nullptr;
+  auto file = std::make_unique<QFile>(inputPath);
+  // Unbuffered: the pieces go straight from the system into the scan's text.
+  if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) || file->isSequential()) return nullptr;
+  return file;
+}
+
+std::optional<LoadResult> streamFile(const QString& inputPath) {
+  const std::unique_ptr<QFile> file = openForStreaming(inputPath);
+  if (!file) return std::nullopt;
+  const qint64 size = file->size();
+  std::optional<Kept> kept = streamSections(
+      [&](char* into, std::size_t max) -> std::int64_t { return file->read(into, static_cast<qint64>(max)); },
+      static_cast<std::size_t>(size), kPieceSize);
+  if (!kept) return std::nullopt;
+  return walkSections(*kept);
 }
 
 // Loads the file with the parser's own reading. The name is handed over as
 // the system spells it: UTF-16 on Windows, where an 8-bit name cannot hold
 // every character, the local 8-bit encoding elsewhere.
-pugi::xml_parse_result loadFile(pugi::xml_document& document, const QString& inputPath, unsigned int options) {
+pugi::xml_parse_result loadFile(pugi::xml_document& document, const QString& inputPath) {
 #if defined(Q_OS_WIN)
   const std::wstring name = QDir::toNativeSeparators(inputPath).toStdWString();
-  return document.load_file(name.c_str(), options, pugi::encoding_auto);
+  return document.load_file(name.c_str(), pugi::parse_default, pugi::encoding_auto);
 #else
-  return document.load_file(QFile::encodeName(inputPath).constData(), options, pugi::encoding_auto);
+  return document.load_file(QFile::encodeName(inputPath).constData(), pugi::parse_default, pugi::encoding_auto);
 #endif
 }
 
-// Blanks the unread content of the `size` bytes of UTF-8 at `text` (with a
-// zero byte after them, all in the parser's memory) and parses them in
-// place. The zero byte is part of the document, as in the parser's own file
-// loading and in the copy it makes of a buffer it may not change.
-pugi::xml_parse_result parseBlanked(pugi::xml_document& document, char* text, std::size_t size, TreeMode mode) {
-  blankUnreadContent(text, size);
-  return document.load_buffer_inplace_own(text, size + 1, parseOptions(mode), pugi::encoding_utf8);
-}
-
-// Hands the children of every `Photogroups` and `ControlPoints` element of
-// the root's first `Block` to their readers. blankUnreadContent spares
-// exactly these two sections; a section read here must be spared there too.
-// Returns whether there is such a `Block`.
-bool walkBlock(const pugi::xml_document& document) {
-  const pugi::xml_node block = document.first_child().child("Block");
-  for (pugi::xml_node child = block.first_child(); child; child = child.next_sibling()) {
-    if (hasName(child, "Photogroups")) {
-      readPhotogroups(child.first_child());
-    } else if (hasName(child, "ControlPoints")) {
-      readControlPointsOf(child);
-    }
-  }
-  return static_cast<bool>(block);
-}
-
-// Runs `parse` on a fresh document (in an arena for the lean mode) and walks
-// the block when it succeeds; a failure names `inputPath` unless it is null.
-// The document and its arena are gone when this returns; only the stores
-// keep what was read.
-LoadResult parseAndWalk(const QString& inputPath, TreeMode mode,
-                        const std::function<pugi::xml_parse_result(pugi::xml_document&)>& parse,
-                        const std::function<std::optional<QByteArray>()>& parsedBytes) {
-  std::optional<ParserArena> arena;
-  if (mode == TreeMode::Lean) arena.emplace();
+// Runs `parse` on a fresh document and walks the block when it succeeds; a
+// failure names `inputPath` unless it is null. The document is gone when
+// this returns; only the stores keep what was read.
+LoadResult parseWhole(const QString& inputPath, const std::function<pugi::xml_parse_result(pugi::xml_document&)>& parse,
+                      const std::function<std::optional<QByteArray>()>& parsedBytes) {
   pugi::xml_document document;
   errno = 0;
   const pugi::xml_parse_result result = parse(document);
   const int error = errno;
+  LoadResult loaded;
   if (result.status != pugi::status_ok) {
     document.reset();
-    arena.reset();
-    return failed(inputPath, failureReason(result, error, parsedBytes));
+    loaded = failed(inputPath, failureReason(result, error, parsedBytes));
+  } else {
+    const pugi::xml_node block = document.first_child().child("Block");
+    walkBlock(block);
+    loaded.status = block ? LoadResult::Loaded : LoadResult::NoBlock;
   }
-  return LoadResult{walkBlock(document) ? LoadResult::Loaded : LoadResult::NoBlock, QString()};
+  loaded.wholeFile = true;
+  return loaded;
 }
 
-}  // namespace
-
-LoadResult loadBlockFile(const QString& inputPath, TreeMode mode) {
-  if (QFileInfo(inputPath).isDir()) return failed(inputPath, systemReason(EISDIR));
-
-  const LoadResult result = parseAndWalk(
-      inputPath, mode,
-      [&](pugi::xml_document& document) {
-        std::size_t size = 0;
-        if (char* const text = mode == TreeMode::Lean ? readUtf8File(inputPath, size) : nullptr) {
-          return parseBlanked(document, text, size, mode);
-        }
-        errno = 0;  // what the attempt left says nothing about the load below
-        return loadFile(document, inputPath, parseOptions(mode));
-      },
+LoadResult loadWholeFile(const QString& inputPath) {
+  return parseWhole(
+      inputPath, [&](pugi::xml_document& document) { return loadFile(document, inputPath); },
       [&]() -> std::optional<QByteArray> {
         // Reading the file again costs nothing on the success path and gives
         // the position in terms a user can look up in an editor.
@@ -308,22 +273,38 @@ LoadResult loadBlockFile(const QString& inputPath, TreeMode mode) {
         if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
         return file.readAll();
       });
-  if (result) qDebug() << "filePath:" << inputPath;
-  return result;
 }
 
-LoadResult loadBlockText(const char* data, std::size_t size, TreeMode mode) {
-  return parseAndWalk(
-      QString(), mode,
+}  // namespace
+
+LoadResult loadBlockFile(const QString& inputPath, LoadMode mode) {
+  if (QFileInfo(inputPath).isDir()) return failed(inputPath, systemReason(EISDIR));
+  std::optional<LoadResult> result;
+  if (mode == LoadMode::Streamed) result = streamFile(inputPath);
+  if (!result) result = loadWholeFile(inputPath);
+  if (*result) qDebug() << "filePath:" << inputPath;
+  return *result;
+}
+
+LoadResult loadBlockText(const char* data, std::size_t size, LoadMode mode, std::size_t pieceSize) {
+  if (mode == LoadMode::Streamed) {
+    std::size_t offset = 0;
+    std::optional<Kept> kept = streamSections(
+        [&](char* into, std::size_t max) -> std::int64_t {
+          const std::size_t count = std::min(max, size - offset);
+          if (count > 0) std::memcpy(into, data + offset, count);
+          offset += count;
+          return static_cast<std::int64_t>(count);
+        },
+        size, std::max<std::size_t>(pieceSize, 1));
+    if (kept) {
+      if (std::optional<LoadResult> result = walkSections(*kept)) return *result;
+    }
+  }
+  return parseWhole(
+      QString(),
       [&](pugi::xml_document& document) {
-        if (mode == TreeMode::Lean && surelyUtf8(data, std::min(size, kHeadSize), size) && size < SIZE_MAX) {
-          if (char* const text = static_cast<char*>(pugi::get_memory_allocation_function()(size + 1))) {
-            std::memcpy(text, data, size);
-            text[size] = '\0';
-            return parseBlanked(document, text, size, mode);
-          }
-        }
-        return document.load_buffer(data, size, parseOptions(mode), pugi::encoding_auto);
+        return document.load_buffer(data, size, pugi::parse_default, pugi::encoding_auto);
       },
       [&]() -> std::optional<QByteArray> {
         if (size > static_cast<std::size_t>(INT_MAX)) return std::nullopt;

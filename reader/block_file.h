@@ -17,25 +17,31 @@ struct LoadResult {
     Failed,   // the file could not be read or parsed; `reason` says why
   };
   Status status = Failed;
-  QString reason;  // one line, for Failed
+  QString reason;          // one line, for Failed
+  bool wholeFile = false;  // the whole document was parsed at once (see LoadMode)
 
   explicit operator bool() const { return status != Failed; }
 };
 
-// How the parser builds its document tree. Both modes fill the stores with
-// the same records and give the same failures.
-enum class TreeMode {
-  // Leading element texts are kept in their elements rather than in nodes of
-  // their own, the tree lives in huge-page regions, and simple content the
-  // walk never reads (the TiePoints section) is overwritten with plain text
-  // before the parse, so that it costs no nodes: a fraction of the time and
-  // memory on large blocks.
-  Lean,
-  // The parser's default options and the system allocator.
-  Plain,
+// How a document is loaded. Both modes fill the stores with the same
+// records and give the same failures, with the same reasons.
+enum class LoadMode {
+  // The document is read once, piece by piece, and checked as it streams
+  // by; the parser builds a tree of the sections the walk reads, and of
+  // nothing else, so memory stays small however large the block. Where the
+  // check is not sure of the document (see section_scan.h), or cannot tell
+  // how the parser decodes it, the whole document is parsed as WholeFile
+  // does.
+  Streamed,
+  // The whole document is parsed at once, with the parser's default
+  // options: the reference that Streamed must agree with.
+  WholeFile,
 };
 
-// Parses the block file at `inputPath`, then hands the children of every
+// How many bytes a streamed load reads at a time.
+constexpr std::size_t kPieceSize = std::size_t(1) << 20;
+
+// Loads the block file at `inputPath`, then hands the children of every
 // `Photogroups` and `ControlPoints` element of the root's first `Block` to
 // readPhotogroups and readControlPoints, so that photoTable and
 // controlPoints hold what the block says.
@@ -44,12 +50,14 @@ enum class TreeMode {
 // root has no `Block`). When the file cannot be loaded it logs "Open failed"
 // and a line with the path and the reason, `Reason: "a.xml" "..."`, and
 // leaves the stores as they were.
-LoadResult loadBlockFile(const QString& inputPath, TreeMode mode = TreeMode::Lean);
+LoadResult loadBlockFile(const QString& inputPath, LoadMode mode = LoadMode::Streamed);
 
-// Parses the `size` bytes at `data` as loadBlockFile parses a file's bytes
+// Loads the `size` bytes at `data` as loadBlockFile loads a file's bytes
 // (same encodings, same failures, same walk into the stores), without the
-// "filePath:" line and with the reason alone on the "Reason:" line.
-LoadResult loadBlockText(const char* data, std::size_t size, TreeMode mode = TreeMode::Lean);
+// "filePath:" line and with the reason alone on the "Reason:" line. A
+// streamed load takes them `pieceSize` bytes at a time.
+LoadResult loadBlockText(const char* data, std::size_t size, LoadMode mode = LoadMode::Streamed,
+                         std::size_t pieceSize = kPieceSize);
 
 // The 1-based line and column of byte `offset` in the UTF-8 text `text`.
 // Lines end at LF, CR LF or a lone CR; columns count characters, not bytes.
@@ -58,11 +66,3 @@ struct TextPosition {
   int column = 1;
 };
 TextPosition textPosition(const QByteArray& text, std::ptrdiff_t offset);
-
-// The bytes of a document as the parser works on them: `raw` itself when
-// `encoding` is UTF-8, otherwise `raw` decoded from `encoding` and encoded
-// as UTF-8 exactly as the parser does it (a byte-order mark kept as a
-// character, an unpaired UTF-16 surrogate dropped, every UTF-32 unit written
-// as it is, even beyond U+10FFFF), so that the parser's error offsets index
-// it.
-QByteArray parserText(const QByteArray& raw, pugi::xml_encoding encoding);

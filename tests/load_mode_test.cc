@@ -1,7 +1,8 @@
-// The lean tree (embedded leading texts, arena memory) must give the same
-// GCI bytes and the same log lines as the parser's plain default tree, for
+// A streamed load must give the same GCI bytes, the same log lines and the
+// same failure reasons as the parser's load of the whole document, for
 // every document: each case converts one document both ways, from a file
-// and from memory, and compares everything the tool would write.
+// and from memory in pieces of several sizes, and compares everything the
+// tool would write.
 
 #include "block/block.h"
 #include "convert/convert.h"
@@ -23,6 +24,7 @@ namespace {
 
 struct Outcome {
   LoadResult::Status status = LoadResult::Failed;
+  bool wholeFile = false;
   QStringList log;
   QByteArray gci;
   size_t photos = 0;
@@ -36,7 +38,9 @@ Outcome convertWith(Load load) {
   Outcome outcome;
   {
     LogCapture log;
-    outcome.status = load().status;
+    const LoadResult result = load();
+    outcome.status = result.status;
+    outcome.wholeFile = result.wholeFile;
     outcome.log = log.lines();
   }
   convertMeasurements();
@@ -46,29 +50,40 @@ Outcome convertWith(Load load) {
   return outcome;
 }
 
-void expectSameOutcome(const QByteArray& document, const std::string& what) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString path = dir.filePath("block.xml");
-  ASSERT_TRUE(writeFile(path, document));
-  const Outcome plain = convertWith([&] { return loadBlockFile(path, TreeMode::Plain); });
-  const Outcome lean = convertWith([&] { return loadBlockFile(path, TreeMode::Lean); });
-  EXPECT_EQ(lean.status, plain.status) << what;
-  EXPECT_EQ(lean.log, plain.log) << what;
-  EXPECT_EQ(lean.gci, plain.gci) << what;
-  EXPECT_EQ(lean.photos, plain.photos) << what;
+void expectSame(const Outcome& streamed, const Outcome& whole, const std::string& what) {
+  EXPECT_EQ(streamed.status, whole.status) << what;
+  EXPECT_EQ(streamed.log, whole.log) << what;
+  EXPECT_EQ(streamed.gci, whole.gci) << what;
+  EXPECT_EQ(streamed.photos, whole.photos) << what;
+}
 
-  const auto fromMemory = [&](TreeMode mode) {
-    return convertWith([&] { return loadBlockText(document.constData(), static_cast<size_t>(document.size()), mode); });
-  };
-  const Outcome leanText = fromMemory(TreeMode::Lean);
-  const Outcome plainText = fromMemory(TreeMode::Plain);
-  EXPECT_EQ(leanText.gci, plain.gci) << what << " (from memory)";
-  EXPECT_EQ(plainText.gci, plain.gci) << what << " (from memory)";
-  EXPECT_EQ(leanText.log, plainText.log) << what << " (from memory)";
-  EXPECT_EQ(leanText.photos, plain.photos) << what << " (from memory)";
-  EXPECT_EQ(leanText.status, plain.status) << what << " (from memory)";
-  EXPECT_EQ(plainText.status, plain.status) << what << " (from memory)";
+Outcome fromMemory(const QByteArray& document, LoadMode mode, std::size_t pieceSize = kPieceSize) {
+  return convertWith(
+      [&] { return loadBlockText(document.constData(), static_cast<size_t>(document.size()), mode, pieceSize); });
+}
+
+// Compares the two modes on `document`, and returns the streamed outcome
+// from the file.
+Outcome expectSameOutcome(const QByteArray& document, const std::string& what, bool smallPieces = true) {
+  QTemporaryDir dir;
+  EXPECT_TRUE(dir.isValid());
+  const QString path = dir.filePath("block.xml");
+  EXPECT_TRUE(writeFile(path, document));
+  const Outcome whole = convertWith([&] { return loadBlockFile(path, LoadMode::WholeFile); });
+  const Outcome streamed = convertWith([&] { return loadBlockFile(path, LoadMode::Streamed); });
+  EXPECT_TRUE(whole.wholeFile) << what;
+  expectSame(streamed, whole, what);
+
+  const Outcome wholeText = fromMemory(document, LoadMode::WholeFile);
+  EXPECT_EQ(wholeText.gci, whole.gci) << what << " (from memory)";
+  EXPECT_EQ(wholeText.status, whole.status) << what << " (from memory)";
+  for (const std::size_t pieceSize : {std::size_t(1), std::size_t(7), kPieceSize}) {
+    if (pieceSize < kPieceSize && !smallPieces) continue;
+    const Outcome streamedText = fromMemory(document, LoadMode::Streamed, pieceSize);
+    expectSame(streamedText, wholeText, what + " (from memory in pieces of " + std::to_string(pieceSize) + ")");
+    EXPECT_EQ(streamedText.wholeFile, streamed.wholeFile) << what << " (pieces of " << pieceSize << ")";
+  }
+  return streamed;
 }
 
 struct DocumentCase {
@@ -78,14 +93,14 @@ struct DocumentCase {
 
 void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.what; }
 
-class TreeModeTest : public ::testing::TestWithParam<DocumentCase> {};
+class LoadModeTest : public ::testing::TestWithParam<DocumentCase> {};
 
-TEST_P(TreeModeTest, GivesTheSameOutput) { expectSameOutcome(GetParam().xml, GetParam().what); }
+TEST_P(LoadModeTest, GivesTheSameOutput) { expectSameOutcome(GetParam().xml, GetParam().what); }
 
 #define BLOCK(inner) "<R><Block>" inner "</Block></R>"
 
 INSTANTIATE_TEST_SUITE_P(
-    Documents, TreeModeTest,
+    Documents, LoadModeTest,
     ::testing::Values(
         DocumentCase{"leading text in ControlPoints",
                      BLOCK("<ControlPoints>lead<P><Name>a</Name></P></ControlPoints>")},
@@ -148,11 +163,19 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{"unread section at the end", "<R><Block><TiePoints><T/>"},
         DocumentCase{"unread section cut in a tag", "<R><Block><TiePoints><T/><T"},
         DocumentCase{"unread section cut in an end tag", "<R><Block><TiePoints><T></T"},
+        DocumentCase{"attributes, comments, instructions and CDATA in every section",
+                     "<?xml version=\"1.0\"?><!--c--><R a='>'><Block b=\"/\"><Photogroups c='1'><G><!--x--><Photo>"
+                     "<Id>1</Id><ImagePath>a/<![CDATA[b]]>.jpg</ImagePath></Photo></G></Photogroups><TiePoints>"
+                     "<T id=\"1\" n='a > b / c'><?p x?><![CDATA[</TiePoints>]]>&amp;&#x3C;</T></TiePoints>"
+                     "<ControlPoints d=''><P e='f'><Name>&lt;a&gt;</Name><Measurement><PhotoId>1</PhotoId>"
+                     "<x>1</x><y>2</y></Measurement></P></ControlPoints></Block></R>"},
+        DocumentCase{"CR LF line ends", "<R>\r\n<Block>\r\n<ControlPoints><P><Name>a\r\nb\rc</Name></P>"
+                                        "</ControlPoints>\r\n</Block>\r\n</R>\r\n"},
         DocumentCase{"doctype and entities",
                      "<!DOCTYPE R [<!ENTITY e \"x\">]><R><Block><ControlPoints>&e;<P/></ControlPoints></Block></R>"}));
 
 // Every encoding the parser detects, with and without a byte-order mark.
-TEST(TreeModeEncodingTest, GivesTheSameOutput) {
+TEST(LoadModeEncodingTest, GivesTheSameOutput) {
   const QString text = QString::fromUtf8(
       "<R><Block>"
       "<Photogroups><G><Photo><Id>1</Id><ImagePath>C:\\B\xC3\xBC\\M\xC3\xBChle.jpg</ImagePath>"
@@ -167,16 +190,38 @@ TEST(TreeModeEncodingTest, GivesTheSameOutput) {
       const QString source = mark ? QChar(0xFEFF) + text : text;
       QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
       const QByteArray bytes = codec->fromUnicode(source.constData(), source.size(), &state);
-      expectSameOutcome(bytes, std::string(codecName) + (mark ? " with BOM" : ""));
+      const Outcome streamed = expectSameOutcome(bytes, std::string(codecName) + (mark ? " with BOM" : ""));
+      // Without a mark only UTF-8 is surely known before the parse.
+      EXPECT_EQ(streamed.wholeFile, !mark && std::string(codecName) != "UTF-8") << codecName;
     }
   }
   expectSameOutcome("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + text.toLatin1(), "ISO-8859-1");
 }
 
-TEST(TreeModeExampleTest, GivesTheSameOutput) {
+TEST(LoadModeExampleTest, GivesTheSameOutput) {
   const std::string example = exampleBlock();
   ASSERT_FALSE(example.empty());
-  expectSameOutcome(QByteArray::fromStdString(example), "examples/block.xml");
+  EXPECT_FALSE(expectSameOutcome(QByteArray::fromStdString(example), "examples/block.xml").wholeFile);
+}
+
+// A piece size of n cuts a document first after byte n: together the sizes
+// cut it at every place once.
+TEST(LoadModeCutTest, GivesTheSameOutputWhereverAPieceEnds) {
+  const QByteArray example = QByteArray::fromStdString(exampleBlock());
+  ASSERT_FALSE(example.isEmpty());
+  QTextCodec::ConverterState state(QTextCodec::IgnoreHeader);
+  const QString text = QChar(0xFEFF) + QString::fromUtf8(example);
+  QTextCodec* const utf16 = QTextCodec::codecForName("UTF-16LE");
+  const QByteArray documents[] = {example, utf16->fromUnicode(text.constData(), text.size(), &state)};
+  for (const QByteArray& document : documents) {
+    const Outcome whole = fromMemory(document, LoadMode::WholeFile);
+    for (std::size_t pieceSize = 1; pieceSize <= static_cast<std::size_t>(document.size()); ++pieceSize) {
+      const Outcome streamed = fromMemory(document, LoadMode::Streamed, pieceSize);
+      const std::string what = "pieces of " + std::to_string(pieceSize) + " of " + std::to_string(document.size());
+      expectSame(streamed, whole, what);
+      ASSERT_FALSE(streamed.wholeFile) << what;
+    }
+  }
 }
 
 // Random documents built from the pieces that differ between the trees:
@@ -278,20 +323,19 @@ class RandomBlock {
   std::mt19937 random_;
 };
 
-TEST(TreeModeRandomTest, GivesTheSameOutput) {
+TEST(LoadModeRandomTest, GivesTheSameOutput) {
   for (unsigned seed = 1; seed <= 400; ++seed) {
     const std::string document = RandomBlock(seed).document();
     expectSameOutcome(QByteArray::fromStdString(document), "seed " + std::to_string(seed) + ": " + document);
   }
 }
 
-// Sections large enough to be scanned by two threads, with what can go
-// wrong in either half.
-TEST(TreeModeLargeTest, GivesTheSameOutput) {
+// Sections that take several pieces, with what can go wrong early or late.
+TEST(LoadModeLargeTest, GivesTheSameOutput) {
   const std::string point =
       "<TiePoint><Position><x>1.25</x><y>2.5</y><z>3</z></Position><Color><Red>0.5</Red><Green>0.5</Green>"
       "<Blue>0.5</Blue></Color><Measurement><PhotoId>1</PhotoId><x>3</x><y>4</y></Measurement><Empty/></TiePoint>\n";
-  const int points = 60000;  // about 12 MB
+  const int points = 16000;  // about 3 MB, three pieces
   const std::string head =
       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<R><Block><Photogroups><G><ImageDimensions>"
       "<Width>100</Width><Height>80</Height></ImageDimensions><Photo><Id>1</Id>"
@@ -323,7 +367,7 @@ TEST(TreeModeLargeTest, GivesTheSameOutput) {
       {"cut short in the second half", withAt(0, "").substr(0, head.size() + point.size() * points * 3 / 4 + 7)},
       {"no end of the section", withAt(0, "").substr(0, head.size() + point.size() * points)},
   };
-  for (const auto& c : cases) expectSameOutcome(QByteArray::fromStdString(c.document), c.what);
+  for (const auto& c : cases) expectSameOutcome(QByteArray::fromStdString(c.document), c.what, false);
 }
 
 }  // namespace

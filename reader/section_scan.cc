@@ -1,0 +1,293 @@
+#include "reader/section_scan.h"
+
+#include "reader/block_walk.h"
+
+#include <array>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// The parser's classes of characters, byte by byte.
+enum : unsigned char {
+  kSymbol = 1,  // may be part of a name: letters, digits, '_', ':', '-', '.', every byte from 0x80
+  kStart = 2,   // may begin a name: letters, '_', ':', every byte from 0x80
+  kSpace = 4,   // ' ', '\t', '\n', '\r'
+};
+
+constexpr std::array<unsigned char, 256> makeClasses() {
+  std::array<unsigned char, 256> classes{};
+  for (int c = 0; c < 256; ++c) {
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    if (letter || c == '_' || c == ':' || c >= 0x80) classes[c] |= kStart | kSymbol;
+    if ((c >= '0' && c <= '9') || c == '-' || c == '.') classes[c] |= kSymbol;
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') classes[c] |= kSpace;
+  }
+  return classes;
+}
+
+constexpr std::array<unsigned char, 256> kClasses = makeClasses();
+
+bool is(char c, unsigned char kind) { return (kClasses[static_cast<unsigned char>(c)] & kind) != 0; }
+
+const char* skipSpace(const char* s, const char* end) {
+  while (s < end && is(*s, kSpace)) ++s;
+  return s;
+}
+
+const char* skipSymbols(const char* s, const char* end) {
+  while (s < end && is(*s, kSymbol)) ++s;
+  return s;
+}
+
+// The first '<' or zero byte in [from, end), or `end`.
+const char* nextMarkup(const char* from, const char* end) {
+#if defined(__SSE2__)
+  // Sixteen bytes at a time: the texts between tags are most of a block.
+  const __m128i open = _mm_set1_epi8('<');
+  const __m128i zero = _mm_setzero_si128();
+  for (; end - from >= 16; from += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, zero)));
+    if (hits != 0) return from + __builtin_ctz(static_cast<unsigned>(hits));
+  }
+#endif
+  while (from < end && *from != '<' && *from != '\0') ++from;
+  return from;
+}
+
+// Whether the `size` bytes at `at` are the start of `word`.
+bool beginsWord(const char* at, std::size_t size, const char* word) {
+  return size <= std::strlen(word) && std::memcmp(at, word, size) == 0;
+}
+
+}  // namespace
+
+SectionScan::SectionScan() : sections_("<Block>") {}
+
+const char* SectionScan::giveUp() {
+  state_ = State::Uncertain;
+  sections_.clear();
+  sections_.shrink_to_fit();
+  return nullptr;
+}
+
+std::size_t SectionScan::feed(const char* data, std::size_t size, bool last) {
+  if (state_ != State::Scanning) return size;
+  const char* const end = data + size;
+  const char* at = data;
+  if (!started_) {
+    if (size < 3 && !last) return 0;
+    if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) at += 3;
+    started_ = true;
+  }
+  keepFrom_ = data;
+  while (at < end) {
+    if (inside_ != Inside::Nothing) {
+      const char* const next = insideEnd(at, end);
+      if (!next) return size;
+      at = next;
+      if (inside_ != Inside::Nothing) break;  // its end is in the bytes to come
+      continue;
+    }
+    // Text never fails, wherever it stands: the parser takes it as it is
+    // inside an element and skips it outside the root.
+    const char* const tag = nextMarkup(at, end);
+    if (tag == end) {
+      at = end;
+      break;
+    }
+    if (*tag == '\0') {
+      giveUp();
+      return size;
+    }
+    const char* next = tag;  // until the byte after the '<' has come
+    if (tag + 1 < end) {
+      switch (tag[1]) {
+        case '/':
+          next = endTag(tag, end);
+          break;
+        case '?':
+          next = instruction(tag, end);
+          break;
+        case '!':
+          next = declaration(tag, end);
+          break;
+        default:
+          next = is(tag[1], kStart) ? startTag(tag, end) : giveUp();
+          break;
+      }
+    }
+    if (!next) return size;
+    at = next;
+    if (next == tag) break;  // the construct goes on in the bytes to come
+  }
+  if (!last) {
+    if (keeping_) sections_.append(keepFrom_, static_cast<std::size_t>(at - keepFrom_));
+    return static_cast<std::size_t>(at - data);
+  }
+  // The end of the document: nothing may be cut short or left open.
+  if (at != end || inside_ != Inside::Nothing || depth_ != 0 || !rootSeen_) {
+    giveUp();
+  } else {
+    state_ = State::Certain;
+    sections_.append("</Block>", 9);  // with the zero byte
+  }
+  return size;
+}
+
+const char* SectionScan::startTag(const char* tag, const char* end) {
+  const char* const name = tag + 1;
+  const char* s = skipSymbols(name, end);
+  if (s == end) return tag;
+  const std::size_t length = static_cast<std::size_t>(s - name);
+  bool empty = false;
+  if (*s == '>') {
+    ++s;
+  } else if (*s == '/') {
+    if (s + 1 == end) return tag;
+    if (s[1] != '>') return giveUp();
+    s += 2;
+    empty = true;
+  } else if (is(*s, kSpace)) {
+    for (;;) {
+      s = skipSpace(s, end);
+      if (s == end) return tag;
+      if (*s == '>') {
+        ++s;
+        break;
+      }
+      if (*s == '/') {
+        if (s + 1 == end) return tag;
+        if (s[1] != '>') return giveUp();
+        s += 2;
+        empty = true;
+        break;
+      }
+      // An attribute: name, '=' with optional white space around it, and a
+      // quoted value that may hold anything but a zero byte.
+      if (!is(*s, kStart)) return giveUp();
+      s = skipSymbols(s, end);
+      s = skipSpace(s, end);
+      if (s == end) return tag;
+      if (*s != '=') return giveUp();
+      s = skipSpace(s + 1, end);
+      if (s == end) return tag;
+      if (*s != '"' && *s != '\'') return giveUp();
+      const char quote = *s++;
+      const auto* const close = static_cast<const char*>(std::memchr(s, quote, static_cast<std::size_t>(end - s)));
+      if (!close) return std::memchr(s, '\0', static_cast<std::size_t>(end - s)) ? giveUp() : tag;
+      if (std::memchr(s, '\0', static_cast<std::size_t>(close - s))) return giveUp();
+      s = close + 1;
+      if (s == end) return tag;
+      if (is(*s, kStart)) return giveUp();  // the next attribute needs white space before it
+    }
+  } else {
+    return giveUp();
+  }
+  opened(name, length, tag, s, empty);
+  return s;
+}
+
+const char* SectionScan::endTag(const char* tag, const char* end) {
+  if (depth_ == 0) return giveUp();
+  const char* const name = tag + 2;
+  const char* s = skipSymbols(name, end);
+  if (s == end) return tag;
+  const std::size_t start = nameStarts_.back();
+  const std::size_t length = names_.size() - start;
+  if (static_cast<std::size_t>(s - name) != length || std::memcmp(name, names_.data() + start, length) != 0) {
+    return giveUp();
+  }
+  s = skipSpace(s, end);
+  if (s == end) return tag;
+  if (*s != '>') return giveUp();
+  ++s;
+  names_.resize(start);
+  nameStarts_.pop_back();
+  closed(s);
+  return s;
+}
+
+const char* SectionScan::instruction(const char* tag, const char* end) {
+  // A target name, then anything up to "?>". The XML declaration is one
+  // too, as the parser does not keep it.
+  const char* s = tag + 2;
+  if (s == end) return tag;
+  if (!is(*s, kStart)) return giveUp();
+  s = skipSymbols(s, end);
+  if (s == end) return tag;
+  inside_ = Inside::Instruction;
+  return s;
+}
+
+const char* SectionScan::declaration(const char* tag, const char* end) {
+  const auto available = static_cast<std::size_t>(end - tag);
+  if (available >= 4 && std::memcmp(tag, "<!--", 4) == 0) {
+    inside_ = Inside::Comment;
+    return tag + 4;
+  }
+  if (available >= 9 && std::memcmp(tag, "<![CDATA[", 9) == 0) {
+    // Outside the root the parser would make it the document's first node.
+    if (depth_ == 0) return giveUp();
+    inside_ = Inside::Cdata;
+    return tag + 9;
+  }
+  if (beginsWord(tag, available, "<!--") || beginsWord(tag, available, "<![CDATA[")) return tag;
+  return giveUp();  // a document type declaration, or something the parser rejects
+}
+
+const char* SectionScan::insideEnd(const char* from, const char* end) {
+  const char* const terminator = inside_ == Inside::Comment ? "-->" : inside_ == Inside::Cdata ? "]]>" : "?>";
+  const std::size_t length = std::strlen(terminator);
+  for (const char* s = from; s < end; ++s) {
+    if (*s == '\0') return giveUp();
+    if (*s != terminator[0]) continue;
+    if (static_cast<std::size_t>(end - s) < length) return s;  // perhaps the terminator, cut
+    if (std::memcmp(s, terminator, length) == 0) {
+      inside_ = Inside::Nothing;
+      return s + length;
+    }
+  }
+  return end;
+}
+
+void SectionScan::opened(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty) {
+  const std::size_t level = depth_ + 1;
+  if (level == 1) {
+    if (!rootSeen_) inRoot_ = !empty;
+    rootSeen_ = true;
+  } else if (level == 2) {
+    if (inRoot_ && !blockSeen_ && length == 5 && std::memcmp(name, "Block", 5) == 0) {
+      blockSeen_ = true;
+      inBlock_ = !empty;
+    }
+  } else if (level == 3 && inBlock_ && isReadSection(name, length)) {
+    if (empty) {
+      sections_.append(tag, static_cast<std::size_t>(tagEnd - tag));
+    } else {
+      keeping_ = true;
+      keepFrom_ = tag;
+    }
+  }
+  if (!empty) {
+    nameStarts_.push_back(names_.size());
+    names_.append(name, length);
+    ++depth_;
+  }
+}
+
+void SectionScan::closed(const char* tagEnd) {
+  --depth_;
+  if (depth_ == 2 && keeping_) {
+    sections_.append(keepFrom_, static_cast<std::size_t>(tagEnd - keepFrom_));
+    keeping_ = false;
+  } else if (depth_ == 1) {
+    inBlock_ = false;
+  } else if (depth_ == 0) {
+    inRoot_ = false;
+  }
+}

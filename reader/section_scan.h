@@ -1,0 +1,78 @@
+#pragma once
+
+// Checking a document as it streams by, keeping only what the walk reads.
+//
+// A large block is mostly content that the walk never reads (its TiePoints
+// section). The scan goes once through the document's UTF-8 text, piece by
+// piece, checks that the parser accepts all of it, and keeps the bytes of
+// the read sections of the root's first `Block`, so that the parser only
+// needs to build a tree of those. It knows the parser's rules for the
+// ordinary constructs: elements with attributes, comments, processing
+// instructions and XML declarations, CDATA sections and texts. At anything
+// else (a document type declaration, a zero byte, CDATA outside the root,
+// anything the parser would reject) it gives up, and the caller parses the
+// whole document instead, which then gives the parser's own result.
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class SectionScan {
+ public:
+  enum class State {
+    Scanning,   // more text is needed
+    Certain,    // the parser accepts the whole document; sections() holds what the walk reads
+    Uncertain,  // the scan gave up; only a parse of the whole document can tell
+  };
+
+  SectionScan();
+
+  // Checks the `size` bytes of text at `data` and returns how many of them
+  // it is done with; the caller presents the rest again, followed by the
+  // next bytes. `last` says that no bytes follow: the state is then Certain
+  // or Uncertain. A byte-order mark at the very start is skipped, as the
+  // parser skips it.
+  std::size_t feed(const char* data, std::size_t size, bool last);
+
+  State state() const { return state_; }
+
+  // When Certain: whether the root element has a `Block` child.
+  bool hasBlock() const { return blockSeen_; }
+
+  // When Certain: the read sections of the root's first `Block`, byte for
+  // byte and in document order, inside `<Block>` and `</Block>`, followed
+  // by a zero byte, as the parser reads a file.
+  std::string& sections() { return sections_; }
+
+ private:
+  enum class Inside { Nothing, Comment, Cdata, Instruction };
+
+  // Each returns the end of the construct at `tag`, or `tag` itself when its
+  // end is not in [tag, end) yet, or null when the scan gives up.
+  const char* startTag(const char* tag, const char* end);
+  const char* endTag(const char* tag, const char* end);
+  const char* declaration(const char* tag, const char* end);
+  const char* instruction(const char* tag, const char* end);
+  // Returns the end of the comment, CDATA section or instruction that the
+  // scan is inside of, or where to look again when that is not in [from,
+  // end) yet, or null when the scan gives up.
+  const char* insideEnd(const char* from, const char* end);
+
+  void opened(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty);
+  void closed(const char* tagEnd);
+  const char* giveUp();
+
+  State state_ = State::Scanning;
+  Inside inside_ = Inside::Nothing;
+  bool started_ = false;
+  std::size_t depth_ = 0;                // elements open
+  std::string names_;                    // their names, one after the other
+  std::vector<std::size_t> nameStarts_;  // where each begins in names_
+  bool rootSeen_ = false;                // the first element has begun
+  bool inRoot_ = false;                  // it is open
+  bool blockSeen_ = false;               // its first `Block` child has begun
+  bool inBlock_ = false;                 // that `Block` is open
+  bool keeping_ = false;                 // a read section is open
+  const char* keepFrom_ = nullptr;       // where its bytes in the current text begin
+  std::string sections_;
+};
