@@ -1,6 +1,6 @@
 // libFuzzer target: any bytes go through the load, the conversion and the
-// GCI formatting, in both tree modes, which must agree on the output and
-// on why a load failed. Every 64th input is also written to a scratch
+// GCI formatting, streamed (in whole and in small pieces) and as one whole
+// document, which must agree on the output and on why a load failed. Every 64th input is also written to a scratch
 // directory through the writer.
 
 #include "block/block.h"
@@ -27,9 +27,9 @@ QString scratchDir;
 
 // The GCI text, after what became of the load and the reason it failed
 // when it did.
-QByteArray convertOnce(const char* data, std::size_t size, TreeMode mode) {
+QByteArray convertOnce(const char* data, std::size_t size, LoadMode mode, std::size_t pieceSize = kPieceSize) {
   resetStores();
-  const LoadResult loaded = loadBlockText(data, size, mode);
+  const LoadResult loaded = loadBlockText(data, size, mode, pieceSize);
   convertMeasurements();
   return QByteArray::number(loaded.status) + ' ' + loaded.reason.toUtf8() + '\n' + formatGci(controlPoints);
 }
@@ -46,9 +46,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static unsigned long runs = 0;
   const char* bytes = reinterpret_cast<const char*>(data);
-  const QByteArray plain = convertOnce(bytes, size, TreeMode::Plain);
-  const QByteArray lean = convertOnce(bytes, size, TreeMode::Lean);
-  if (plain != lean) std::abort();  // the two tree modes must read the same block
+  const QByteArray whole = convertOnce(bytes, size, LoadMode::WholeFile);
+  if (convertOnce(bytes, size, LoadMode::Streamed) != whole) std::abort();  // the two modes must read the same block
+  // Pieces of 1 to 16 bytes cut the input everywhere the scan must wait for more.
+  const std::size_t pieceSize = 1 + (size > 0 ? static_cast<unsigned char>(bytes[size / 2]) % 16 : 0);
+  if (convertOnce(bytes, size, LoadMode::Streamed, pieceSize) != whole) std::abort();
 
   if (++runs % 64 == 0 && !controlPoints.empty()) {
     const QString input = scratchDir + QStringLiteral("/block.xml");

@@ -1,6 +1,7 @@
 #include "reader/block_file.h"
 
 #include "reader/block_walk.h"
+#include "reader/parser_arena.h"
 #include "reader/section_scan.h"
 #include "reader/text_decoding.h"
 
@@ -113,59 +114,23 @@ constexpr std::size_t kHeadSize = 4096;
 // returns how many it read, 0 at the end, or -1 on an error.
 using ReadPiece = std::function<std::int64_t(char* into, std::size_t max)>;
 
-// Text waiting for the scan: consumed from the front, filled at the back.
-class TextBuffer {
- public:
-  const char* data() const { return data_.get(); }
-  std::size_t size() const { return size_; }
-
-  // Room for `count` more bytes after the text; grow() then adds them.
-  char* room(std::size_t count) {
-    if (capacity_ - size_ < count) {
-      const std::size_t capacity = std::max(size_ + count, 2 * capacity_);
-      std::unique_ptr<char[]> bigger(new char[capacity]);
-      if (size_ > 0) std::memcpy(bigger.get(), data_.get(), size_);
-      data_ = std::move(bigger);
-      capacity_ = capacity;
-    }
-    return data_.get() + size_;
-  }
-  void grow(std::size_t count) { size_ += count; }
-
-  void consume(std::size_t count) {
-    size_ -= count;
-    if (size_ > 0) std::memmove(data_.get(), data_.get() + count, size_);
-  }
-
- private:
-  std::unique_ptr<char[]> data_;
-  std::size_t size_ = 0;
-  std::size_t capacity_ = 0;
-};
-
-// What a streamed load keeps of a document.
-struct Kept {
-  bool hasBlock = false;
-  std::string sections;  // see SectionScan::sections
-};
-
 // Reads the document of `documentSize` bytes through `read`, `pieceSize`
-// bytes at a time, decodes each piece as the parser would and has the
-// SectionScan check it. Null when the encoding is not surely known, when a
-// read fails, or when the scan is not sure of the document.
-std::optional<Kept> streamSections(const ReadPiece& read, std::size_t documentSize, std::size_t pieceSize) {
+// bytes at a time, decodes each piece as the parser would and has `scan`
+// check it. False when the encoding is not surely known, when a read fails
+// or memory runs out, or when the scan is not sure of the document.
+bool streamSections(const ReadPiece& read, std::size_t documentSize, std::size_t pieceSize, SectionScan& scan) {
   // The head decides the encoding; it then goes through the stages as the
   // first pieces, cut where the later ones are.
   char head[kHeadSize];
   std::size_t headSize = 0;
   while (headSize < std::min(documentSize, kHeadSize)) {
     const std::int64_t got = read(head + headSize, std::min(pieceSize, std::min(documentSize, kHeadSize) - headSize));
-    if (got < 0) return std::nullopt;
+    if (got < 0) return false;
     if (got == 0) break;
     headSize += static_cast<std::size_t>(got);
   }
   const pugi::xml_encoding encoding = detectedEncoding(head, headSize, documentSize);
-  if (encoding == pugi::encoding_auto) return std::nullopt;
+  if (encoding == pugi::encoding_auto) return false;
   std::size_t headServed = 0;
   const auto next = [&](char* into, std::size_t max) -> std::int64_t {
     if (headServed == headSize) return read(into, max);
@@ -179,30 +144,37 @@ std::optional<Kept> streamSections(const ReadPiece& read, std::size_t documentSi
   // a piece of raw bytes.
   const bool asIs = encoding == pugi::encoding_utf8;
   ParserDecoder decoder(encoding);
-  std::unique_ptr<char[]> raw(asIs ? nullptr : new char[pieceSize]);
-  TextBuffer text;
-  SectionScan scan;
+  RegionBytes raw;
+  RegionBytes text;
   while (scan.state() == SectionScan::State::Scanning) {
-    const std::int64_t got = next(asIs ? text.room(pieceSize) : raw.get(), pieceSize);
-    if (got < 0) return std::nullopt;
+    char* const into = asIs ? text.room(pieceSize) : raw.room(pieceSize);
+    if (!into) return false;
+    const std::int64_t got = next(into, pieceSize);
+    if (got < 0) return false;
     const auto size = static_cast<std::size_t>(got);
     const bool last = size == 0;
-    text.grow(asIs ? size : decoder.decode(raw.get(), size, last, text.room(decoder.maxOutput(size))));
+    if (asIs) {
+      text.grow(size);
+    } else {
+      char* const decoded = text.room(decoder.maxOutput(size));
+      if (!decoded) return false;
+      text.grow(decoder.decode(into, size, last, decoded));
+    }
     text.consume(scan.feed(text.data(), text.size(), last));
   }
-  if (scan.state() != SectionScan::State::Certain) return std::nullopt;
-  return Kept{scan.hasBlock(), std::move(scan.sections())};
+  return scan.state() == SectionScan::State::Certain;
 }
 
 // Parses the read sections that a streamed load kept, in place and with
 // leading element texts kept in their elements (which halves the nodes of
 // a block), and walks them. Null when the parser rejects them.
-std::optional<LoadResult> walkSections(Kept& kept) {
-  if (!kept.hasBlock) return LoadResult{LoadResult::NoBlock, QString()};
+std::optional<LoadResult> walkSections(SectionScan& scan) {
+  if (!scan.hasBlock()) return LoadResult{LoadResult::NoBlock, QString()};
+  ParserArena arena;
   pugi::xml_document document;
-  const pugi::xml_parse_result parsed =
-      document.load_buffer_inplace(&kept.sections[0], kept.sections.size(),
-                                   pugi::parse_default | pugi::parse_embed_pcdata, pugi::encoding_utf8);
+  RegionBytes& sections = scan.sections();
+  const pugi::xml_parse_result parsed = document.load_buffer_inplace(
+      sections.data(), sections.size(), pugi::parse_default | pugi::parse_embed_pcdata, pugi::encoding_utf8);
   if (!parsed) return std::nullopt;
   walkBlock(document.first_child());
   return LoadResult{LoadResult::Loaded, QString()};
@@ -222,11 +194,13 @@ std::optional<LoadResult> streamFile(const QString& inputPath) {
   const std::unique_ptr<QFile> file = openForStreaming(inputPath);
   if (!file) return std::nullopt;
   const qint64 size = file->size();
-  std::optional<Kept> kept = streamSections(
-      [&](char* into, std::size_t max) -> std::int64_t { return file->read(into, static_cast<qint64>(max)); },
-      static_cast<std::size_t>(size), kPieceSize);
-  if (!kept) return std::nullopt;
-  return walkSections(*kept);
+  SectionScan scan;
+  if (!streamSections(
+          [&](char* into, std::size_t max) -> std::int64_t { return file->read(into, static_cast<qint64>(max)); },
+          static_cast<std::size_t>(size), kPieceSize, scan)) {
+    return std::nullopt;
+  }
+  return walkSections(scan);
 }
 
 // Loads the file with the parser's own reading. The name is handed over as
@@ -289,16 +263,17 @@ LoadResult loadBlockFile(const QString& inputPath, LoadMode mode) {
 LoadResult loadBlockText(const char* data, std::size_t size, LoadMode mode, std::size_t pieceSize) {
   if (mode == LoadMode::Streamed) {
     std::size_t offset = 0;
-    std::optional<Kept> kept = streamSections(
+    SectionScan scan;
+    const bool streamed = streamSections(
         [&](char* into, std::size_t max) -> std::int64_t {
           const std::size_t count = std::min(max, size - offset);
           if (count > 0) std::memcpy(into, data + offset, count);
           offset += count;
           return static_cast<std::int64_t>(count);
         },
-        size, std::max<std::size_t>(pieceSize, 1));
-    if (kept) {
-      if (std::optional<LoadResult> result = walkSections(*kept)) return *result;
+        size, std::max<std::size_t>(pieceSize, 1), scan);
+    if (streamed) {
+      if (std::optional<LoadResult> result = walkSections(scan)) return *result;
     }
   }
   return parseWhole(

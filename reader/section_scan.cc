@@ -3,6 +3,8 @@
 #include "reader/block_walk.h"
 
 #include <array>
+#include <cstdint>
+#include <climits>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -43,36 +45,96 @@ const char* skipSymbols(const char* s, const char* end) {
   return s;
 }
 
-// The first '<' or zero byte in [from, end), or `end`.
-const char* nextMarkup(const char* from, const char* end) {
+// One bit for each '<' or zero byte among the 64 bytes at `at`.
+std::uint64_t markupBits(const char* at) {
 #if defined(__SSE2__)
-  // Sixteen bytes at a time: the texts between tags are most of a block.
   const __m128i open = _mm_set1_epi8('<');
   const __m128i zero = _mm_setzero_si128();
-  for (; end - from >= 16; from += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 4; ++i) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * i));
     const int hits = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, open), _mm_cmpeq_epi8(bytes, zero)));
-    if (hits != 0) return from + __builtin_ctz(static_cast<unsigned>(hits));
+    bits |= static_cast<std::uint64_t>(static_cast<unsigned>(hits)) << (16 * i);
   }
+  return bits;
+#else
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 64; ++i) bits |= static_cast<std::uint64_t>(at[i] == '<' || at[i] == '\0') << i;
+  return bits;
 #endif
-  while (from < end && *from != '<' && *from != '\0') ++from;
-  return from;
 }
 
+int lowestBit(std::uint64_t bits) {
+#if defined(__GNUC__)
+  return __builtin_ctzll(bits);
+#else
+  int n = 0;
+  while (!(bits & 1)) bits >>= 1, ++n;
+  return n;
+#endif
+}
+
+// Finds the '<' and zero bytes of a text 64 bytes at a time, and keeps the
+// bits of the last 64 for the next question: most tags of a block are a
+// few bytes apart, and one search per tag would cost more than the rest of
+// the scan.
+class MarkupFinder {
+ public:
+  MarkupFinder(const char* text, const char* end) : text_(text), end_(end) {}
+
+  // The first '<' or zero byte at or after `from`, or the end of the text.
+  const char* next(const char* from) {
+    auto offset = static_cast<std::size_t>(from - text_);
+    if (offset - base_ < 64) {
+      const std::uint64_t bits = bits_ & (~std::uint64_t(0) << (offset - base_));
+      if (bits != 0) return text_ + base_ + lowestBit(bits);
+      offset = base_ + 64;
+    }
+    for (;; offset += 64) {
+      if (static_cast<std::size_t>(end_ - text_) - offset < 64) {
+        const char* at = text_ + offset;
+        while (at < end_ && *at != '<' && *at != '\0') ++at;
+        return at;
+      }
+      base_ = offset;
+      bits_ = markupBits(text_ + offset);
+      if (bits_ != 0) return text_ + base_ + lowestBit(bits_);
+    }
+  }
+
+ private:
+  const char* text_;
+  const char* end_;
+  std::size_t base_ = SIZE_MAX - 64;  // the 64 bytes whose bits are kept, as an offset in the text
+  std::uint64_t bits_ = 0;
+};
+
 // Whether the `size` bytes at `at` are the start of `word`.
+// Whether the `length` bytes at `a` and `b` are the same. Names are short: a
+// loop compares them faster than a call would.
+bool sameBytes(const char* a, const char* b, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 bool beginsWord(const char* at, std::size_t size, const char* word) {
   return size <= std::strlen(word) && std::memcmp(at, word, size) == 0;
 }
 
 }  // namespace
 
-SectionScan::SectionScan() : sections_("<Block>") {}
+SectionScan::SectionScan() { sections_.append("<Block>", 7); }
 
 const char* SectionScan::giveUp() {
   state_ = State::Uncertain;
-  sections_.clear();
-  sections_.shrink_to_fit();
   return nullptr;
+}
+
+void SectionScan::keep(const char* from, const char* to) {
+  // Without memory for them the sections cannot be parsed on their own.
+  if (!sections_.append(from, static_cast<std::size_t>(to - from))) giveUp();
 }
 
 std::size_t SectionScan::feed(const char* data, std::size_t size, bool last) {
@@ -85,6 +147,7 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last) {
     started_ = true;
   }
   keepFrom_ = data;
+  MarkupFinder markup(data, end);
   while (at < end) {
     if (inside_ != Inside::Nothing) {
       const char* const next = insideEnd(at, end);
@@ -95,7 +158,7 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last) {
     }
     // Text never fails, wherever it stands: the parser takes it as it is
     // inside an element and skips it outside the root.
-    const char* const tag = nextMarkup(at, end);
+    const char* const tag = markup.next(at);
     if (tag == end) {
       at = end;
       break;
@@ -106,6 +169,26 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last) {
     }
     const char* next = tag;  // until the byte after the '<' has come
     if (tag + 1 < end) {
+      // Most tags of a block are plain "<Name>" and "</Name>": they are
+      // taken here, anything else below.
+      if (tag[1] == '/' && depth_ > 0) {
+        const std::size_t start = nameStarts_.back();
+        const std::size_t length = namesSize_ - start;
+        if (static_cast<std::size_t>(end - tag) > length + 2 && tag[2 + length] == '>' &&
+            sameBytes(tag + 2, names_.data() + start, length)) {
+          at = tag + 3 + length;
+          pop(start, at);
+          continue;
+        }
+      } else if (is(tag[1], kStart)) {
+        const char* const nameEnd = skipSymbols(tag + 2, end);
+        if (nameEnd < end && *nameEnd == '>') {
+          at = nameEnd + 1;
+          opened(tag + 1, static_cast<std::size_t>(nameEnd - tag - 1), tag, at, false);
+          if (state_ != State::Scanning) return size;
+          continue;
+        }
+      }
       switch (tag[1]) {
         case '/':
           next = endTag(tag, end);
@@ -126,15 +209,16 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last) {
     if (next == tag) break;  // the construct goes on in the bytes to come
   }
   if (!last) {
-    if (keeping_) sections_.append(keepFrom_, static_cast<std::size_t>(at - keepFrom_));
-    return static_cast<std::size_t>(at - data);
+    if (keeping_) keep(keepFrom_, at);
+    return state_ == State::Scanning ? static_cast<std::size_t>(at - data) : size;
   }
   // The end of the document: nothing may be cut short or left open.
   if (at != end || inside_ != Inside::Nothing || depth_ != 0 || !rootSeen_) {
     giveUp();
   } else {
     state_ = State::Certain;
-    sections_.append("</Block>", 9);  // with the zero byte
+    const char close[] = "</Block>";  // with the zero byte
+    keep(close, close + sizeof close);
   }
   return size;
 }
@@ -198,17 +282,15 @@ const char* SectionScan::endTag(const char* tag, const char* end) {
   const char* s = skipSymbols(name, end);
   if (s == end) return tag;
   const std::size_t start = nameStarts_.back();
-  const std::size_t length = names_.size() - start;
-  if (static_cast<std::size_t>(s - name) != length || std::memcmp(name, names_.data() + start, length) != 0) {
+  const std::size_t length = namesSize_ - start;
+  if (static_cast<std::size_t>(s - name) != length || !sameBytes(name, names_.data() + start, length)) {
     return giveUp();
   }
   s = skipSpace(s, end);
   if (s == end) return tag;
   if (*s != '>') return giveUp();
   ++s;
-  names_.resize(start);
-  nameStarts_.pop_back();
-  closed(s);
+  pop(start, s);
   return s;
 }
 
@@ -256,6 +338,18 @@ const char* SectionScan::insideEnd(const char* from, const char* end) {
 }
 
 void SectionScan::opened(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty) {
+  if (depth_ < 3) openedNear(name, length, tag, tagEnd, empty);
+  if (empty) return;
+  // Names are short: a loop copies them faster than a call would.
+  if (names_.size() - namesSize_ < length) names_.resize(2 * names_.size() + length);
+  nameStarts_.push_back(namesSize_);
+  char* const into = names_.data() + namesSize_;
+  for (std::size_t i = 0; i < length; ++i) into[i] = name[i];
+  namesSize_ += length;
+  ++depth_;
+}
+
+void SectionScan::openedNear(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty) {
   const std::size_t level = depth_ + 1;
   if (level == 1) {
     if (!rootSeen_) inRoot_ = !empty;
@@ -265,25 +359,23 @@ void SectionScan::opened(const char* name, std::size_t length, const char* tag, 
       blockSeen_ = true;
       inBlock_ = !empty;
     }
-  } else if (level == 3 && inBlock_ && isReadSection(name, length)) {
+  } else if (inBlock_ && isReadSection(name, length)) {
     if (empty) {
-      sections_.append(tag, static_cast<std::size_t>(tagEnd - tag));
+      keep(tag, tagEnd);
     } else {
       keeping_ = true;
       keepFrom_ = tag;
     }
   }
-  if (!empty) {
-    nameStarts_.push_back(names_.size());
-    names_.append(name, length);
-    ++depth_;
-  }
 }
 
-void SectionScan::closed(const char* tagEnd) {
+void SectionScan::pop(std::size_t nameStart, const char* tagEnd) {
+  namesSize_ = nameStart;
+  nameStarts_.pop_back();
   --depth_;
+  if (depth_ > 2) return;
   if (depth_ == 2 && keeping_) {
-    sections_.append(keepFrom_, static_cast<std::size_t>(tagEnd - keepFrom_));
+    keep(keepFrom_, tagEnd);
     keeping_ = false;
   } else if (depth_ == 1) {
     inBlock_ = false;

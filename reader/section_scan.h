@@ -13,8 +13,9 @@
 // anything the parser would reject) it gives up, and the caller parses the
 // whole document instead, which then gives the parser's own result.
 
+#include "reader/huge_pages.h"
+
 #include <cstddef>
-#include <string>
 #include <vector>
 
 class SectionScan {
@@ -42,7 +43,7 @@ class SectionScan {
   // When Certain: the read sections of the root's first `Block`, byte for
   // byte and in document order, inside `<Block>` and `</Block>`, followed
   // by a zero byte, as the parser reads a file.
-  std::string& sections() { return sections_; }
+  RegionBytes& sections() { return sections_; }
 
  private:
   enum class Inside { Nothing, Comment, Cdata, Instruction };
@@ -58,15 +59,23 @@ class SectionScan {
   // end) yet, or null when the scan gives up.
   const char* insideEnd(const char* from, const char* end);
 
+  // An element begins: the tag at `tag` ends at `tagEnd`, and `empty` says
+  // that it also closes the element.
   void opened(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty);
-  void closed(const char* tagEnd);
+  // The same, for the first three levels, where the root, its `Block` and
+  // the read sections are.
+  void openedNear(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty);
+  // The open element, whose name begins at names_[nameStart], is closed by
+  // a tag that ends at `tagEnd`.
+  void pop(std::size_t nameStart, const char* tagEnd);
   const char* giveUp();
 
   State state_ = State::Scanning;
   Inside inside_ = Inside::Nothing;
   bool started_ = false;
   std::size_t depth_ = 0;                // elements open
-  std::string names_;                    // their names, one after the other
+  std::vector<char> names_;              // their names, one after the other, in names_[0, namesSize_)
+  std::size_t namesSize_ = 0;
   std::vector<std::size_t> nameStarts_;  // where each begins in names_
   bool rootSeen_ = false;                // the first element has begun
   bool inRoot_ = false;                  // it is open
@@ -74,5 +83,6 @@ class SectionScan {
   bool inBlock_ = false;                 // that `Block` is open
   bool keeping_ = false;                 // a read section is open
   const char* keepFrom_ = nullptr;       // where its bytes in the current text begin
-  std::string sections_;
+  RegionBytes sections_;
+  void keep(const char* from, const char* to);
 };
