@@ -137,7 +137,10 @@ def parse_arguments():
         help="target: a tool's wall time at most this many times the read-once pass (default %(default)g)",
     )
     parser.add_argument(
-        "--max-rss-mib", type=float, default=48.0, help="target: a tool's peak RSS in MiB (default %(default)g)"
+        "--max-rss-mib",
+        type=float,
+        default=48.0,
+        help="target: a tool's peak RSS at most this many MiB (default %(default)g)",
     )
     parser.add_argument("--scratch", help="scratch directory, kept afterwards (default: a temporary one, removed)")
     parser.add_argument(
