@@ -8,6 +8,13 @@ with tabs. The same arguments and seed always give the same bytes.
 
     bench/make_block.py OUT.xml                  # the default block, about 88 MB
     bench/make_block.py OUT.xml --photos 200 --tie-points 10000
+    bench/make_block.py OUT.xml --tie-attributes --tie-comments --utf16
+
+The switches change only the form of the file, never its values: the
+TiePoints section gains attributes (--tie-attributes) or comments, a
+processing instruction and a CDATA section (--tie-comments), and the whole
+file can be written in UTF-16 (--utf16). A block written with any of them
+converts to the same GCI file as the block written without.
 
 Only the standard library is used.
 """
@@ -25,7 +32,12 @@ DEFAULTS = {
     "tie_points": 150000,
     "tie_measurements": 3,
     "seed": 1,
+    # Switches of the file's form; False gives the plain block.
+    "tie_attributes": False,
+    "tie_comments": False,
+    "utf16": False,
 }
+SWITCHES = ("tie_attributes", "tie_comments", "utf16")
 
 # (name, width, height, focal length mm, sensor width mm, folder, file name pattern)
 CAMERAS = [
@@ -35,6 +47,31 @@ CAMERAS = [
     ("Oblique right 35mm", 7952, 5304, 35.0, 35.9, "D:\\survey\\flight2\\right", "R_{:05d}.tif"),
     ("Drone 8.8mm", 5472, 3648, 8.8, 13.2, "/data/drone/mission_3", "DJI_{:04d}.JPG"),
 ]
+
+# Attribute lists of the TiePoint start tags under --tie-attributes, taken in
+# turn. Their values hold `>`, `/` and `/>`, in both quote styles and with
+# entity references, one tag has white space around `=` and one spans lines:
+# the forms a reader that steps over the section without reading it must
+# still get right.
+TIE_POINT_ATTRIBUTES = [
+    ' id="{n}" note="a > b / c"',
+    " id='{n}' note='say \"x > y\" / 2'",
+    " id = \"{n}\" note=\"/>\" kind='auto'",
+    '\n\t\t\t\tid="{n}"\n\t\t\t\tnote="&lt;/TiePoint&gt; &amp; &quot;/&gt;&quot;"',
+]
+# Attribute lists of the first measurement of each tie point, taken in turn.
+TIE_MEASUREMENT_ATTRIBUTES = [' kind="tie"', " weight='1' note=\"x/>y\""]
+
+# Under --tie-comments: a comment at the start of the TiePoints section whose
+# text looks like the markup around it, a processing instruction in the
+# second tie point, a CDATA section in the third, and a comment before every
+# hundredth tie point and at the end of the section.
+TIE_OPENING_COMMENT = (
+    "\t\t\t<!-- Tie points follow. A comment may hold what looks like markup:\n"
+    '\t\t\t     <TiePoint id="0"> </TiePoint> </TiePoints> </Block> <Measurement/> > / /> & -->\n'
+)
+TIE_INSTRUCTION = "\t\t\t\t<?note a processing instruction: </TiePoint> > / ?>\n"
+TIE_CDATA = "\t\t\t\t<![CDATA[</TiePoint></TiePoints> & <Measurement> ]] > / />]]>\n"
 
 # Ground origin of the block (a UTM-like projected system) and its extent in metres.
 EAST, NORTH, GROUND, EXTENT = 32500.0, 5401800.0, 80.0, 1200.0
@@ -161,11 +198,11 @@ def photogroups(out, args, rng):
     return photos
 
 
-def measurement(rng, photos, digits):
+def measurement(rng, photos, digits, attributes=""):
     """One Measurement on a random photo, its pixel coordinates to `digits` significant digits."""
     photo_id, width, height = photos[rng.randrange(len(photos))]
     return (
-        "\t\t\t\t<Measurement>\n"
+        f"\t\t\t\t<Measurement{attributes}>\n"
         f"\t\t\t\t\t<PhotoId>{photo_id}</PhotoId>\n"
         f"\t\t\t\t\t<x>{rng.uniform(0, width):.{digits}g}</x>\n"
         f"\t\t\t\t\t<y>{rng.uniform(0, height):.{digits}g}</y>\n"
@@ -198,27 +235,50 @@ def control_points(out, args, rng, photos):
 
 def tie_points(out, args, rng, photos):
     out.append("\t\t<TiePoints>\n")
-    for _ in range(args.tie_points):
+    if args.tie_comments:
+        out.append(TIE_OPENING_COMMENT)
+    for number in range(args.tie_points):
         # Seen on one photo more or less than the mean, and on two at least.
         seen = max(2, args.tie_measurements + rng.randint(-1, 1))
+        # Drawn in the order of the file, so that the switches never change a value.
+        x = EAST + rng.uniform(0, EXTENT)
+        y = NORTH + rng.uniform(0, EXTENT)
+        z = GROUND + rng.uniform(-10, 40)
+        red, green, blue = rng.random(), rng.random(), rng.random()
+        attributes = ""
+        measurement_attributes = ""
+        if args.tie_attributes:
+            attributes = TIE_POINT_ATTRIBUTES[number % len(TIE_POINT_ATTRIBUTES)].format(n=number)
+            measurement_attributes = TIE_MEASUREMENT_ATTRIBUTES[number % len(TIE_MEASUREMENT_ATTRIBUTES)]
+        if args.tie_comments and number > 0 and number % 100 == 0:
+            out.append(f"\t\t\t<!-- tie points {number} to {number + 99} -->\n")
         out.append(
-            "\t\t\t<TiePoint>\n"
+            f"\t\t\t<TiePoint{attributes}>\n"
             "\t\t\t\t<Position>\n"
-            f"\t\t\t\t\t<x>{EAST + rng.uniform(0, EXTENT):.11g}</x>\n"
-            f"\t\t\t\t\t<y>{NORTH + rng.uniform(0, EXTENT):.11g}</y>\n"
-            f"\t\t\t\t\t<z>{GROUND + rng.uniform(-10, 40):.8g}</z>\n"
+            f"\t\t\t\t\t<x>{x:.11g}</x>\n"
+            f"\t\t\t\t\t<y>{y:.11g}</y>\n"
+            f"\t\t\t\t\t<z>{z:.8g}</z>\n"
             "\t\t\t\t</Position>\n"
+        )
+        if args.tie_comments and number == 1:
+            out.append(TIE_INSTRUCTION)
+        if args.tie_comments and number == 2:
+            out.append(TIE_CDATA)
+        out.append(
             "\t\t\t\t<Color>\n"
-            f"\t\t\t\t\t<Red>{rng.random():.3f}</Red>\n"
-            f"\t\t\t\t\t<Green>{rng.random():.3f}</Green>\n"
-            f"\t\t\t\t\t<Blue>{rng.random():.3f}</Blue>\n"
+            f"\t\t\t\t\t<Red>{red:.3f}</Red>\n"
+            f"\t\t\t\t\t<Green>{green:.3f}</Green>\n"
+            f"\t\t\t\t\t<Blue>{blue:.3f}</Blue>\n"
             "\t\t\t\t</Color>\n"
         )
         # Tie points are many and kept in single precision, as the exports do.
-        out.extend(measurement(rng, photos, 9) for _ in range(seen))
+        out.append(measurement(rng, photos, 9, measurement_attributes))
+        out.extend(measurement(rng, photos, 9) for _ in range(seen - 1))
         out.append("\t\t\t</TiePoint>\n")
         if len(out) > 20000:
             yield
+    if args.tie_comments:
+        out.append("\t\t\t<!-- end of the tie points -->\n")
     out.append("\t\t</TiePoints>\n")
 
 
@@ -231,10 +291,14 @@ def generate(path, **options):
     if args.photos < 1:
         raise ValueError("a block needs at least one photo")
     rng = random.Random(args.seed)
-    size = 0
-    with open(path, "w", encoding="utf-8", newline="\n") as f:
+    # The text is ASCII: a character is one byte in UTF-8 and two in UTF-16.
+    encoding, declared, width = ("utf-16-le", "UTF-16", 2) if args.utf16 else ("utf-8", "utf-8", 1)
+    characters = 0
+    with open(path, "w", encoding=encoding, newline="\n") as f:
+        if args.utf16:
+            characters += f.write("\ufeff")  # the byte-order mark, FF FE
         out = [
-            '<?xml version="1.0" encoding="utf-8"?>\n'
+            f'<?xml version="1.0" encoding="{declared}"?>\n'
             '<BlocksExchange version="2.1">\n'
             "\t<SpatialReferenceSystems>\n"
             "\t\t<SRS>\n"
@@ -256,15 +320,15 @@ def generate(path, **options):
         photos = photogroups(out, args, rng)
         control_points(out, args, rng, photos)
         for _ in tie_points(out, args, rng, photos):
-            size += f.write("".join(out))
+            characters += f.write("".join(out))
             out.clear()
         out.append("\t</Block>\n</BlocksExchange>\n")
-        size += f.write("".join(out))
-    return size  # the text is ASCII, so characters are bytes
+        characters += f.write("".join(out))
+    return characters * width
 
 
 def add_arguments(parser):
-    """The generator's size arguments, shared with the runner."""
+    """The generator's size arguments and switches, shared with the runner."""
     d = DEFAULTS
     parser.add_argument("--photos", type=int, default=d["photos"], help="photos (default %(default)s)")
     parser.add_argument("--photogroups", type=int, default=d["photogroups"], help="photogroups (default %(default)s)")
@@ -280,10 +344,38 @@ def add_arguments(parser):
         help="mean measurements per tie point, at least 2 (default %(default)s)",
     )
     parser.add_argument("--seed", type=int, default=d["seed"], help="random seed (default %(default)s)")
+    parser.add_argument(
+        "--tie-attributes",
+        action="store_true",
+        help="attributes on every TiePoint and on a measurement of each, their values holding quoted > and /",
+    )
+    parser.add_argument(
+        "--tie-comments",
+        action="store_true",
+        help="comments in the TiePoints section (one near its start, one every 100 tie points), "
+        "a processing instruction and a CDATA section",
+    )
+    parser.add_argument(
+        "--utf16", action="store_true", help='UTF-16 little-endian with a byte-order mark and encoding="UTF-16"'
+    )
 
 
 def options_from(args):
     return {key: getattr(args, key) for key in DEFAULTS}
+
+
+def command_line(options):
+    """The make_block.py arguments that give `options` (DEFAULTS keys), for running it in a child."""
+    arguments = []
+    for key, value in options.items():
+        if key not in DEFAULTS:
+            raise TypeError(f"unknown option: {key}")
+        if key in SWITCHES:
+            if value:
+                arguments.append("--" + key.replace("_", "-"))
+        else:
+            arguments += ["--" + key.replace("_", "-"), str(value)]
+    return arguments
 
 
 def main():
