@@ -2,6 +2,7 @@
 
 #include "reader/block_walk.h"
 #include "reader/parser_arena.h"
+#include "reader/read_ahead.h"
 #include "reader/section_scan.h"
 #include "reader/text_decoding.h"
 
@@ -23,10 +24,12 @@
 // Loading runs in stages, each a function below:
 //
 //   openForStreaming  the file, if it is a regular file that can be read twice
-//   streamSections    its bytes piece by piece: detectedEncoding, then a
-//                     ParserDecoder into UTF-8, then the SectionScan, which
-//                     checks everything and keeps the read sections
-//   walkSections      a tree of the read sections alone, walked by walkBlock
+//   streamSections    its bytes piece by piece: detectedEncoding, then
+//                     ReadAhead, which reads and decodes (ParserDecoder) on a
+//                     second thread, then the SectionScan, which checks
+//                     everything and keeps the read sections
+//   walkSections      a tree of the read sections alone, in a ParserArena,
+//                     walked by walkBlock
 //   loadWholeFile     when a stage above is not sure: the parser's own load
 //                     of the whole file, and its failure reason
 //
@@ -104,15 +107,12 @@ TextPosition textPosition(const QByteArray& text, std::ptrdiff_t offset) {
   return at;
 }
 
-
 namespace {
 
 // How much of a document's start decides how the parser decodes it.
 constexpr std::size_t kHeadSize = 4096;
 
-// The next bytes of a document: reads at most `max` of them into `into` and
-// returns how many it read, 0 at the end, or -1 on an error.
-using ReadPiece = std::function<std::int64_t(char* into, std::size_t max)>;
+using ReadPiece = ReadAhead::ReadPiece;
 
 // Reads the document of `documentSize` bytes through `read`, `pieceSize`
 // bytes at a time, decodes each piece as the parser would and has `scan`
@@ -140,27 +140,37 @@ bool streamSections(const ReadPiece& read, std::size_t documentSize, std::size_t
     return static_cast<std::int64_t>(count);
   };
 
-  // UTF-8 is read straight into the scan's text; other encodings through
-  // a piece of raw bytes.
-  const bool asIs = encoding == pugi::encoding_utf8;
-  ParserDecoder decoder(encoding);
-  RegionBytes raw;
-  RegionBytes text;
+  // What the scan leaves of a piece goes in front of the next one: in the
+  // room the piece has there, or, when it is longer, joined with it here.
+  ReadAhead ahead(next, encoding, pieceSize);
+  RegionBytes joined;
+  const char* tail = nullptr;
+  std::size_t tailSize = 0;
   while (scan.state() == SectionScan::State::Scanning) {
-    char* const into = asIs ? text.room(pieceSize) : raw.room(pieceSize);
-    if (!into) return false;
-    const std::int64_t got = next(into, pieceSize);
-    if (got < 0) return false;
-    const auto size = static_cast<std::size_t>(got);
-    const bool last = size == 0;
-    if (asIs) {
-      text.grow(size);
-    } else {
-      char* const decoded = text.room(decoder.maxOutput(size));
-      if (!decoded) return false;
-      text.grow(decoder.decode(into, size, last, decoded));
+    const ReadAhead::Piece piece = ahead.next();
+    if (piece.failed) return false;
+    char* text = piece.text;
+    std::size_t size = piece.size;
+    if (tailSize > 0 && tailSize <= ReadAhead::kCarryRoom && tail != joined.data()) {
+      text -= tailSize;
+      std::memmove(text, tail, tailSize);
+      size += tailSize;
+    } else if (tailSize > 0) {
+      if (tail != joined.data()) {
+        joined.consume(joined.size());
+        if (!joined.append(tail, tailSize)) return false;
+      }
+      if (!joined.append(piece.text, piece.size)) return false;
+      text = joined.data();
+      size = joined.size();
     }
-    text.consume(scan.feed(text.data(), text.size(), last));
+    const std::size_t used = scan.feed(text, size, piece.last);
+    tail = text + used;
+    tailSize = size - used;
+    if (tailSize > 0 && text == joined.data()) {
+      joined.consume(used);
+      tail = joined.data();
+    }
   }
   return scan.state() == SectionScan::State::Certain;
 }

@@ -3,8 +3,8 @@
 #include "reader/block_walk.h"
 
 #include <array>
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE2__)

@@ -73,8 +73,8 @@ class SectionScan {
   State state_ = State::Scanning;
   Inside inside_ = Inside::Nothing;
   bool started_ = false;
-  std::size_t depth_ = 0;                // elements open
-  std::vector<char> names_;              // their names, one after the other, in names_[0, namesSize_)
+  std::size_t depth_ = 0;    // elements open
+  std::vector<char> names_;  // their names, one after the other, in names_[0, namesSize_)
   std::size_t namesSize_ = 0;
   std::vector<std::size_t> nameStarts_;  // where each begins in names_
   bool rootSeen_ = false;                // the first element has begun

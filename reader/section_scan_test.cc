@@ -49,10 +49,11 @@ const ScanCase kCases[] = {
     {"a tie-point section", BLOCK("<TiePoints><T><a>1</a><b/></T>\n<T/></TiePoints>"), kCertain, ""},
     {"the read sections", "<R><Block>" + kSections + "</Block></R>", kCertain, kSections},
     {"read sections among others, several times",
-     BLOCK("<TiePoints/><ControlPoints>a</ControlPoints>x<Other><ControlPoints/></Other><Photogroups/>"),
-     kCertain, "<ControlPoints>a</ControlPoints><Photogroups/>"},
-    {"only the first Block", "<R><Block><ControlPoints>1</ControlPoints></Block><Block><ControlPoints>2"
-                             "</ControlPoints></Block></R>",
+     BLOCK("<TiePoints/><ControlPoints>a</ControlPoints>x<Other><ControlPoints/></Other><Photogroups/>"), kCertain,
+     "<ControlPoints>a</ControlPoints><Photogroups/>"},
+    {"only the first Block",
+     "<R><Block><ControlPoints>1</ControlPoints></Block><Block><ControlPoints>2"
+     "</ControlPoints></Block></R>",
      kCertain, "<ControlPoints>1</ControlPoints>"},
     {"only the root's Block", "<R><X><Block><ControlPoints/></Block></X></R>", kCertain, ""},
     {"only the first root", "<R/><R><Block><ControlPoints/></Block></R>", kCertain, ""},

@@ -207,8 +207,7 @@ std::size_t ParserDecoder::decode(const char* data, std::size_t size, bool last,
 
 QByteArray parserText(const QByteArray& raw, pugi::xml_encoding encoding) {
   if (encoding != pugi::encoding_utf16_le && encoding != pugi::encoding_utf16_be &&
-      encoding != pugi::encoding_utf32_le && encoding != pugi::encoding_utf32_be &&
-      encoding != pugi::encoding_latin1) {
+      encoding != pugi::encoding_utf32_le && encoding != pugi::encoding_utf32_be && encoding != pugi::encoding_latin1) {
     return raw;
   }
   ParserDecoder decoder(encoding);

@@ -48,9 +48,9 @@ class ParserDecoder {
 
  private:
   pugi::xml_encoding encoding_;
-  int width_ = 1;            // bytes per code unit
+  int width_ = 1;  // bytes per code unit
   bool bigEndian_ = false;
-  char partial_[4] = {};     // the bytes of a unit cut by the end of a piece
+  char partial_[4] = {};  // the bytes of a unit cut by the end of a piece
   int partialSize_ = 0;
   std::uint32_t highSurrogate_ = 0;  // a UTF-16 high surrogate waiting for its partner, or 0
 };

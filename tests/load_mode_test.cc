@@ -169,8 +169,9 @@ INSTANTIATE_TEST_SUITE_P(
                      "<T id=\"1\" n='a > b / c'><?p x?><![CDATA[</TiePoints>]]>&amp;&#x3C;</T></TiePoints>"
                      "<ControlPoints d=''><P e='f'><Name>&lt;a&gt;</Name><Measurement><PhotoId>1</PhotoId>"
                      "<x>1</x><y>2</y></Measurement></P></ControlPoints></Block></R>"},
-        DocumentCase{"CR LF line ends", "<R>\r\n<Block>\r\n<ControlPoints><P><Name>a\r\nb\rc</Name></P>"
-                                        "</ControlPoints>\r\n</Block>\r\n</R>\r\n"},
+        DocumentCase{"CR LF line ends",
+                     "<R>\r\n<Block>\r\n<ControlPoints><P><Name>a\r\nb\rc</Name></P>"
+                     "</ControlPoints>\r\n</Block>\r\n</R>\r\n"},
         DocumentCase{"doctype and entities",
                      "<!DOCTYPE R [<!ENTITY e \"x\">]><R><Block><ControlPoints>&e;<P/></ControlPoints></Block></R>"}));
 

@@ -1,0 +1,88 @@
+#include "reader/read_ahead.h"
+
+#include <system_error>
+#include <utility>
+
+ReadAhead::ReadAhead(ReadPiece read, pugi::xml_encoding encoding, std::size_t pieceSize)
+    : read_(std::move(read)),
+      decoder_(encoding),
+      asIs_(encoding == pugi::encoding_utf8),
+      pieceSize_(pieceSize) {
+  try {
+    reader_ = std::thread([this] { readAll(); });
+  } catch (const std::system_error&) {
+    // No second thread: next() reads each piece itself.
+  }
+}
+
+ReadAhead::~ReadAhead() {
+  if (reader_.joinable()) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    reader_.join();
+  }
+}
+
+void ReadAhead::fill(Slot& slot) {
+  Piece& piece = slot.piece;
+  piece = Piece();
+  char* const room = slot.memory.room(kCarryRoom + (asIs_ ? pieceSize_ : decoder_.maxOutput(pieceSize_)));
+  char* const into = asIs_ ? (room ? room + kCarryRoom : nullptr) : raw_.room(pieceSize_);
+  if (!room || !into) {
+    piece.failed = true;
+    return;
+  }
+  const std::int64_t got = read_(into, pieceSize_);
+  if (got < 0) {
+    piece.failed = true;
+    return;
+  }
+  piece.last = got == 0;
+  piece.text = room + kCarryRoom;
+  const auto size = static_cast<std::size_t>(got);
+  piece.size = asIs_ ? size : decoder_.decode(into, size, piece.last, piece.text);
+}
+
+void ReadAhead::readAll() {
+  for (;;) {
+    Slot& slot = slots_[nextToFill_];
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return stopping_ || !slot.full; });
+      if (stopping_) return;
+    }
+    fill(slot);
+    const bool end = slot.piece.last || slot.piece.failed;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      slot.full = true;
+    }
+    changed_.notify_all();
+    if (end) return;
+    nextToFill_ = (nextToFill_ + 1) % kSlots;
+  }
+}
+
+ReadAhead::Piece ReadAhead::next() {
+  // The slot given out two calls ago is free again: the caller has moved on.
+  Slot* const freed = taken_ >= 2 ? &slots_[(nextToTake_ + kSlots - 2) % kSlots] : nullptr;
+  Slot& slot = slots_[nextToTake_];
+  nextToTake_ = (nextToTake_ + 1) % kSlots;
+  ++taken_;
+  if (!reader_.joinable()) {
+    if (done_) return Piece{nullptr, 0, false, true};
+    fill(slot);
+    done_ = slot.piece.last || slot.piece.failed;
+    return slot.piece;
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (freed) {
+    freed->full = false;
+    changed_.notify_all();
+  }
+  changed_.wait(lock, [&] { return slot.full; });
+  return slot.piece;
+}

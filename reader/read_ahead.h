@@ -1,0 +1,73 @@
+#pragma once
+
+// Reading a document ahead of its scan.
+
+#include "reader/huge_pages.h"
+#include "reader/text_decoding.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+// Reads a document piece by piece on a second thread, and decodes each
+// piece into the parser's UTF-8 there, a few pieces ahead of the one the
+// caller is scanning: the system's copying and the decoding then overlap
+// the scan instead of adding to it. Where no thread can be had, each piece
+// is read when it is asked for.
+class ReadAhead {
+ public:
+  // The next bytes of the document: reads at most `max` of them into
+  // `into` and returns how many it read, 0 at the end, or -1 on an error.
+  using ReadPiece = std::function<std::int64_t(char* into, std::size_t max)>;
+
+  // Bytes that every piece's text has room for in front of it.
+  static constexpr std::size_t kCarryRoom = 4096;
+
+  // Reads through `read`, `pieceSize` bytes at a time, decoding from
+  // `encoding` (see ParserDecoder).
+  ReadAhead(ReadPiece read, pugi::xml_encoding encoding, std::size_t pieceSize);
+  ~ReadAhead();
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  struct Piece {
+    char* text = nullptr;  // with kCarryRoom writable bytes before it
+    std::size_t size = 0;
+    bool last = false;    // no text follows
+    bool failed = false;  // a read failed, or memory ran out: there is no text
+  };
+
+  // The next piece, which stays valid until the call after next: so the
+  // end of one piece can be carried in front of the next.
+  Piece next();
+
+ private:
+  static constexpr int kSlots = 3;
+
+  struct Slot {
+    RegionBytes memory;
+    Piece piece;
+    bool full = false;
+  };
+
+  void fill(Slot& slot);
+  void readAll();
+
+  ReadPiece read_;
+  ParserDecoder decoder_;
+  bool asIs_;
+  std::size_t pieceSize_;
+  RegionBytes raw_;
+  Slot slots_[kSlots];
+  int nextToFill_ = 0;
+  int nextToTake_ = 0;
+  std::size_t taken_ = 0;  // pieces given out
+  bool done_ = false;  // the last piece, or a failure, has been read
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool stopping_ = false;
+  std::thread reader_;
+};
