@@ -164,7 +164,7 @@ bool streamSections(const ReadPiece& read, std::size_t documentSize, std::size_t
       text = joined.data();
       size = joined.size();
     }
-    const std::size_t used = scan.feed(text, size, piece.last);
+    const std::size_t used = scan.feed(text, size, piece.last, text == joined.data() ? nullptr : piece.ahead);
     tail = text + used;
     tailSize = size - used;
     if (tailSize > 0 && text == joined.data()) {

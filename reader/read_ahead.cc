@@ -4,10 +4,7 @@
 #include <utility>
 
 ReadAhead::ReadAhead(ReadPiece read, pugi::xml_encoding encoding, std::size_t pieceSize)
-    : read_(std::move(read)),
-      decoder_(encoding),
-      asIs_(encoding == pugi::encoding_utf8),
-      pieceSize_(pieceSize) {
+    : read_(std::move(read)), decoder_(encoding), asIs_(encoding == pugi::encoding_utf8), pieceSize_(pieceSize) {
   try {
     reader_ = std::thread([this] { readAll(); });
   } catch (const std::system_error&) {
@@ -26,9 +23,18 @@ ReadAhead::~ReadAhead() {
   }
 }
 
-void ReadAhead::fill(Slot& slot) {
+namespace {
+
+// Pieces shorter than this are scanned whole by the caller: splitting them
+// would cost more than it saves.
+constexpr std::size_t kMinSplit = 64;
+
+}  // namespace
+
+void ReadAhead::fill(Slot& slot, bool scanAhead) {
   Piece& piece = slot.piece;
   piece = Piece();
+  slot.ahead.reset();
   char* const room = slot.memory.room(kCarryRoom + (asIs_ ? pieceSize_ : decoder_.maxOutput(pieceSize_)));
   char* const into = asIs_ ? (room ? room + kCarryRoom : nullptr) : raw_.room(pieceSize_);
   if (!room || !into) {
@@ -44,6 +50,11 @@ void ReadAhead::fill(Slot& slot) {
   piece.text = room + kCarryRoom;
   const auto size = static_cast<std::size_t>(got);
   piece.size = asIs_ ? size : decoder_.decode(into, size, piece.last, piece.text);
+  if (scanAhead && piece.size >= kMinSplit) {
+    slot.ahead.emplace();
+    slot.ahead->scanFragment(piece.text + piece.size / 2, piece.text + piece.size);
+    piece.ahead = &*slot.ahead;
+  }
 }
 
 void ReadAhead::readAll() {
@@ -54,7 +65,7 @@ void ReadAhead::readAll() {
       changed_.wait(lock, [&] { return stopping_ || !slot.full; });
       if (stopping_) return;
     }
-    fill(slot);
+    fill(slot, true);
     const bool end = slot.piece.last || slot.piece.failed;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
@@ -74,7 +85,7 @@ ReadAhead::Piece ReadAhead::next() {
   ++taken_;
   if (!reader_.joinable()) {
     if (done_) return Piece{nullptr, 0, false, true};
-    fill(slot);
+    fill(slot, false);
     done_ = slot.piece.last || slot.piece.failed;
     return slot.piece;
   }

@@ -3,6 +3,7 @@
 // Reading a document ahead of its scan.
 
 #include "reader/huge_pages.h"
+#include "reader/section_scan.h"
 #include "reader/text_decoding.h"
 
 #include <condition_variable>
@@ -10,13 +11,17 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 // Reads a document piece by piece on a second thread, and decodes each
-// piece into the parser's UTF-8 there, a few pieces ahead of the one the
-// caller is scanning: the system's copying and the decoding then overlap
-// the scan instead of adding to it. Where no thread can be had, each piece
-// is read when it is asked for.
+// piece into the parser's UTF-8 there, a piece ahead of the one the caller
+// is scanning: the system's copying and the decoding then overlap the scan
+// instead of adding to it. The thread also scans the second half of each
+// piece as a fragment (see SectionScan::scanFragment), which the caller's
+// scan takes over when it gets there, so that the two halves of the scan
+// run side by side. Where no thread can be had, each piece is read when it
+// is asked for, and the caller scans all of it.
 class ReadAhead {
  public:
   // The next bytes of the document: reads at most `max` of them into
@@ -36,8 +41,9 @@ class ReadAhead {
   struct Piece {
     char* text = nullptr;  // with kCarryRoom writable bytes before it
     std::size_t size = 0;
-    bool last = false;    // no text follows
-    bool failed = false;  // a read failed, or memory ran out: there is no text
+    bool last = false;                   // no text follows
+    bool failed = false;                 // a read failed, or memory ran out: there is no text
+    const SectionScan* ahead = nullptr;  // a fragment scan of the piece's second half, or null
   };
 
   // The next piece, which stays valid until the call after next: so the
@@ -50,10 +56,13 @@ class ReadAhead {
   struct Slot {
     RegionBytes memory;
     Piece piece;
+    std::optional<SectionScan> ahead;
     bool full = false;
   };
 
-  void fill(Slot& slot);
+  // Reads the next piece into `slot`; `scanAhead` says whether to scan its
+  // second half too.
+  void fill(Slot& slot, bool scanAhead);
   void readAll();
 
   ReadPiece read_;
@@ -65,7 +74,7 @@ class ReadAhead {
   int nextToFill_ = 0;
   int nextToTake_ = 0;
   std::size_t taken_ = 0;  // pieces given out
-  bool done_ = false;  // the last piece, or a failure, has been read
+  bool done_ = false;      // the last piece, or a failure, has been read
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopping_ = false;

@@ -125,7 +125,7 @@ bool beginsWord(const char* at, std::size_t size, const char* word) {
 
 }  // namespace
 
-SectionScan::SectionScan() { sections_.append("<Block>", 7); }
+SectionScan::SectionScan() = default;
 
 const char* SectionScan::giveUp() {
   state_ = State::Uncertain;
@@ -134,10 +134,13 @@ const char* SectionScan::giveUp() {
 
 void SectionScan::keep(const char* from, const char* to) {
   // Without memory for them the sections cannot be parsed on their own.
-  if (!sections_.append(from, static_cast<std::size_t>(to - from))) giveUp();
+  if ((sections_.size() == 0 && !sections_.append("<Block>", 7)) ||
+      !sections_.append(from, static_cast<std::size_t>(to - from))) {
+    giveUp();
+  }
 }
 
-std::size_t SectionScan::feed(const char* data, std::size_t size, bool last) {
+std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, const SectionScan* ahead) {
   if (state_ != State::Scanning) return size;
   const char* const end = data + size;
   const char* at = data;
@@ -149,6 +152,7 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last) {
   keepFrom_ = data;
   MarkupFinder markup(data, end);
   while (at < end) {
+    if (inside_ == Inside::Nothing) boundary_ = at;
     if (inside_ != Inside::Nothing) {
       const char* const next = insideEnd(at, end);
       if (!next) return size;
@@ -166,6 +170,11 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last) {
     if (*tag == '\0') {
       giveUp();
       return size;
+    }
+    if (ahead && tag == ahead->fragmentStart_ && adopt(*ahead)) {
+      at = ahead->fragmentEnd_;
+      ahead = nullptr;
+      continue;
     }
     const char* next = tag;  // until the byte after the '<' has come
     if (tag + 1 < end) {
@@ -277,21 +286,25 @@ const char* SectionScan::startTag(const char* tag, const char* end) {
 }
 
 const char* SectionScan::endTag(const char* tag, const char* end) {
-  if (depth_ == 0) return giveUp();
+  if (depth_ == 0 && !fragment_) return giveUp();
   const char* const name = tag + 2;
   const char* s = skipSymbols(name, end);
   if (s == end) return tag;
-  const std::size_t start = nameStarts_.back();
-  const std::size_t length = namesSize_ - start;
-  if (static_cast<std::size_t>(s - name) != length || !sameBytes(name, names_.data() + start, length)) {
-    return giveUp();
+  const auto length = static_cast<std::size_t>(s - name);
+  const char* const close = skipSpace(s, end);
+  if (close == end) return tag;
+  if (*close != '>') return giveUp();
+  if (depth_ == 0) {
+    // It closes an element opened before the fragment: the whole scan will
+    // match it against those.
+    if (closedOutside_.size() >= kMaxClosedOutside) return giveUp();
+    closedOutside_.push_back(Name{name, length});
+    return close + 1;
   }
-  s = skipSpace(s, end);
-  if (s == end) return tag;
-  if (*s != '>') return giveUp();
-  ++s;
-  pop(start, s);
-  return s;
+  const std::size_t start = nameStarts_.back();
+  if (length != namesSize_ - start || !sameBytes(name, names_.data() + start, length)) return giveUp();
+  pop(start, close + 1);
+  return close + 1;
 }
 
 const char* SectionScan::instruction(const char* tag, const char* end) {
@@ -314,7 +327,7 @@ const char* SectionScan::declaration(const char* tag, const char* end) {
   }
   if (available >= 9 && std::memcmp(tag, "<![CDATA[", 9) == 0) {
     // Outside the root the parser would make it the document's first node.
-    if (depth_ == 0) return giveUp();
+    if (depth_ == 0 && !fragment_) return giveUp();
     inside_ = Inside::Cdata;
     return tag + 9;
   }
@@ -338,7 +351,7 @@ const char* SectionScan::insideEnd(const char* from, const char* end) {
 }
 
 void SectionScan::opened(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty) {
-  if (depth_ < 3) openedNear(name, length, tag, tagEnd, empty);
+  if (depth_ < 3 && !fragment_) openedNear(name, length, tag, tagEnd, empty);
   if (empty) return;
   // Names are short: a loop copies them faster than a call would.
   if (names_.size() - namesSize_ < length) names_.resize(2 * names_.size() + length);
@@ -373,7 +386,7 @@ void SectionScan::pop(std::size_t nameStart, const char* tagEnd) {
   namesSize_ = nameStart;
   nameStarts_.pop_back();
   --depth_;
-  if (depth_ > 2) return;
+  if (depth_ > 2 || fragment_) return;
   if (depth_ == 2 && keeping_) {
     keep(keepFrom_, tagEnd);
     keeping_ = false;
@@ -382,4 +395,51 @@ void SectionScan::pop(std::size_t nameStart, const char* tagEnd) {
   } else if (depth_ == 0) {
     inRoot_ = false;
   }
+}
+
+void SectionScan::scanFragment(const char* from, const char* end) {
+  fragment_ = true;
+  started_ = true;
+  const char* const start = MarkupFinder(from, end).next(from);
+  if (start == end || *start != '<') return;
+  fragmentStart_ = start;
+  const std::size_t used = feed(start, static_cast<std::size_t>(end - start), false);
+  if (state_ == State::Scanning) {
+    fragmentEnd_ = start + used;
+  } else {
+    // What it could not judge, the whole scan judges from the last point
+    // between two constructs on.
+    fragmentEnd_ = boundary_;
+    inside_ = Inside::Nothing;
+  }
+}
+
+bool SectionScan::adopt(const SectionScan& ahead) {
+  // The fragment must stay below the read sections: then nothing it opens
+  // or closes concerns the root, its Block or what is kept.
+  const std::size_t closes = ahead.closedOutside_.size();
+  if (depth_ < closes + 3) return false;
+  for (std::size_t i = 0; i < closes; ++i) {
+    const Name& closed = ahead.closedOutside_[i];
+    const std::size_t open = depth_ - 1 - i;
+    const std::size_t start = nameStarts_[open];
+    const std::size_t end = open + 1 < depth_ ? nameStarts_[open + 1] : namesSize_;
+    if (end - start != closed.length || !sameBytes(closed.bytes, names_.data() + start, closed.length)) return false;
+  }
+  if (closes > 0) {
+    namesSize_ = nameStarts_[depth_ - closes];
+    nameStarts_.resize(depth_ - closes);
+    depth_ -= closes;
+  }
+  for (std::size_t j = 0; j < ahead.depth_; ++j) {
+    const std::size_t start = ahead.nameStarts_[j];
+    const std::size_t end = j + 1 < ahead.depth_ ? ahead.nameStarts_[j + 1] : ahead.namesSize_;
+    if (names_.size() - namesSize_ < end - start) names_.resize(2 * names_.size() + (end - start));
+    nameStarts_.push_back(namesSize_);
+    std::memcpy(names_.data() + namesSize_, ahead.names_.data() + start, end - start);
+    namesSize_ += end - start;
+  }
+  depth_ += ahead.depth_;
+  inside_ = ahead.inside_;
+  return true;
 }

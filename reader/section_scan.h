@@ -26,6 +26,7 @@ class SectionScan {
     Uncertain,  // the scan gave up; only a parse of the whole document can tell
   };
 
+  // A scan of a whole document, from its first byte on.
   SectionScan();
 
   // Checks the `size` bytes of text at `data` and returns how many of them
@@ -33,7 +34,23 @@ class SectionScan {
   // next bytes. `last` says that no bytes follow: the state is then Certain
   // or Uncertain. A byte-order mark at the very start is skipped, as the
   // parser skips it.
-  std::size_t feed(const char* data, std::size_t size, bool last);
+  //
+  // `ahead` may be a fragment scan (see scanFragment) of the text at its
+  // start() in [data, data + size): where this scan arrives there between
+  // two constructs and the fragment fits what is open here, it takes the
+  // fragment's result and goes on from the fragment's end() instead of
+  // scanning that text again.
+  std::size_t feed(const char* data, std::size_t size, bool last, const SectionScan* ahead = nullptr);
+
+  // Makes this a fragment scan: it checks the text from the '<' at `start`
+  // (the first one at or after `from`) up to `end` without knowing what
+  // encloses it, while a scan of the whole document is busy with the text
+  // before it. End tags of elements opened before `start` are noted, to be
+  // matched against the elements open there. It stops at the first
+  // construct it cannot judge without knowing more, or where the text ends.
+  void scanFragment(const char* from, const char* end);
+  const char* start() const { return fragmentStart_; }
+  const char* end() const { return fragmentEnd_; }
 
   State state() const { return state_; }
 
@@ -69,6 +86,8 @@ class SectionScan {
   // a tag that ends at `tagEnd`.
   void pop(std::size_t nameStart, const char* tagEnd);
   const char* giveUp();
+  // Takes the result of the fragment scan `ahead` here, if it fits.
+  bool adopt(const SectionScan& ahead);
 
   State state_ = State::Scanning;
   Inside inside_ = Inside::Nothing;
@@ -85,4 +104,17 @@ class SectionScan {
   const char* keepFrom_ = nullptr;       // where its bytes in the current text begin
   RegionBytes sections_;
   void keep(const char* from, const char* to);
+
+  // A fragment scan's own: whether this is one, what it covers, and the
+  // end tags of elements opened before it, innermost first.
+  struct Name {
+    const char* bytes;
+    std::size_t length;
+  };
+  static constexpr std::size_t kMaxClosedOutside = 64;
+  bool fragment_ = false;
+  const char* boundary_ = nullptr;  // the last point between two constructs
+  const char* fragmentStart_ = nullptr;
+  const char* fragmentEnd_ = nullptr;
+  std::vector<Name> closedOutside_;
 };
