@@ -48,8 +48,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* bytes = reinterpret_cast<const char*>(data);
   const QByteArray whole = convertOnce(bytes, size, LoadMode::WholeFile);
   if (convertOnce(bytes, size, LoadMode::Streamed) != whole) std::abort();  // the two modes must read the same block
-  // Pieces of 1 to 16 bytes cut the input everywhere the scan must wait for more.
-  const std::size_t pieceSize = 1 + (size > 0 ? static_cast<unsigned char>(bytes[size / 2]) % 16 : 0);
+  // Pieces of 1 to 128 bytes cut the input everywhere the scan must wait for
+  // more, and from 64 bytes on each is scanned in two halves side by side.
+  const std::size_t pieceSize = 1 + (size > 0 ? static_cast<unsigned char>(bytes[size / 2]) % 128 : 0);
   if (convertOnce(bytes, size, LoadMode::Streamed, pieceSize) != whole) std::abort();
 
   if (++runs % 64 == 0 && !controlPoints.empty()) {

@@ -72,6 +72,10 @@ const ScanCase kCases[] = {
     {"a byte-order mark", "\xEF\xBB\xBF<R/>", kCertain, ""},
     {"text outside the root", "lead<R/>trail & more > x", kCertain, ""},
     {"no Block", "<R><B/></R>", kCertain, ""},
+    {"deep unread content",
+     BLOCK("<TiePoints><T><P><Q><ANameLongerThanSixteen>v</ANameLongerThanSixteen></Q></P><!--<c>--><P a='<'/>"
+           "<![CDATA[</T>]]></T><T><P/></T></TiePoints><ControlPoints><P/></ControlPoints>"),
+     kCertain, "<ControlPoints><P/></ControlPoints>"},
 
     {"a document type declaration", "<!DOCTYPE R><R><Block/></R>", kUncertain, ""},
     {"CDATA outside the root", "<![CDATA[x]]><R/>", kUncertain, ""},
@@ -82,6 +86,7 @@ const ScanCase kCases[] = {
     {"a stray end tag", "</R><R/>", kUncertain, ""},
     {"a mismatched end tag", BLOCK("<T><a>1</b></T>"), kUncertain, ""},
     {"an end tag with a longer name", BLOCK("<T></TT>"), kUncertain, ""},
+    {"a mismatch deep down", BLOCK("<TiePoints><T><P><Q>v</P></Q></T><T/></TiePoints>"), kUncertain, ""},
     {"a mismatch inside a read section", BLOCK("<ControlPoints><P></Q></ControlPoints>"), kUncertain, ""},
     {"an unclosed comment", "<R><Block><!--<T><a/></T></Block></R>", kUncertain, ""},
     {"an unclosed CDATA section", "<R><![CDATA[x</R>", kUncertain, ""},
@@ -126,6 +131,27 @@ TEST(SectionScanTest, DecidesTheSameWhereverPiecesEnd) {
       if (whole.state == kCertain) {
         EXPECT_EQ(pieces.sections, whole.sections) << c.what << ", pieces of " << pieceSize;
         EXPECT_EQ(pieces.hasBlock, whole.hasBlock) << c.what << ", pieces of " << pieceSize;
+      }
+    }
+  }
+}
+
+// A fragment scan from any byte on, taken over by the whole scan, must
+// change nothing the whole scan decides or keeps.
+TEST(SectionScanTest, DecidesTheSameWithAFragmentScannedAhead) {
+  for (const ScanCase& c : kCases) {
+    const Scanned alone = scan(c.document, c.document.size() + 1);
+    const char* const begin = c.document.data();
+    const char* const end = begin + c.document.size();
+    for (std::size_t from = 0; from < c.document.size(); ++from) {
+      SectionScan ahead;
+      ahead.scanFragment(begin + from, end);
+      SectionScan whole;
+      whole.feed(begin, c.document.size(), true, &ahead);
+      EXPECT_EQ(whole.state(), alone.state) << c.what << ", fragment from " << from;
+      if (alone.state == kCertain && whole.state() == kCertain) {
+        EXPECT_EQ(std::string(whole.sections().data() + 7, whole.sections().size() - 16), alone.sections)
+            << c.what << ", fragment from " << from;
       }
     }
   }
