@@ -187,6 +187,7 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
             sameBytes(tag + 2, names_.data() + start, length)) {
           at = tag + 3 + length;
           pop(start, at);
+          if (state_ != State::Scanning) return size;
           continue;
         }
       } else if (is(tag[1], kStart)) {
