@@ -1,5 +1,6 @@
 #include "reader/text_decoding.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -174,7 +175,11 @@ std::size_t ParserDecoder::decode(const char* data, std::size_t size, bool last,
   const char* p = data;
   const char* const end = data + size;
   if (partialSize_ > 0) {
-    while (partialSize_ < width_ && p < end) partial_[partialSize_++] = *p++;
+    const std::size_t take =
+        std::min(static_cast<std::size_t>(width_ - partialSize_), static_cast<std::size_t>(end - p));
+    std::memcpy(partial_ + partialSize_, p, take);
+    partialSize_ += static_cast<int>(take);
+    p += take;
     if (partialSize_ == width_) {
       put(codeUnit(partial_, width_, bigEndian_));
       partialSize_ = 0;
@@ -196,7 +201,9 @@ std::size_t ParserDecoder::decode(const char* data, std::size_t size, bool last,
   } else {
     for (std::size_t i = 0; i < units; ++i, p += 4) put(codeUnit(p, 4, bigEndian_));
   }
-  while (p < end) partial_[partialSize_++] = *p++;
+  // Fewer bytes than a unit are left (partialSize_ is 0 when units were read).
+  std::memcpy(partial_ + partialSize_, p, static_cast<std::size_t>(end - p));
+  partialSize_ += static_cast<int>(end - p);
   if (last) {
     // What is left is no whole unit, or a high surrogate without a partner.
     partialSize_ = 0;
