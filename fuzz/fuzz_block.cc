@@ -7,6 +7,7 @@
 #include "convert/convert.h"
 #include "gci/gci_writer.h"
 #include "reader/block_file.h"
+#include "reader/section_scan.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -49,9 +50,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const QByteArray whole = convertOnce(bytes, size, LoadMode::WholeFile);
   if (convertOnce(bytes, size, LoadMode::Streamed) != whole) std::abort();  // the two modes must read the same block
   // Pieces of 1 to 128 bytes cut the input everywhere the scan must wait for
-  // more, and from 64 bytes on each is scanned in two halves side by side.
+  // more.
   const std::size_t pieceSize = 1 + (size > 0 ? static_cast<unsigned char>(bytes[size / 2]) % 128 : 0);
   if (convertOnce(bytes, size, LoadMode::Streamed, pieceSize) != whole) std::abort();
+
+  // A fragment scanned ahead, from a place the input picks, must change
+  // nothing the scan decides or keeps.
+  SectionScan alone;
+  alone.feed(bytes, size, true);
+  SectionScan ahead;
+  ahead.scanFragment(bytes + (size > 0 ? static_cast<unsigned char>(bytes[0]) * size / 256 : 0), bytes + size);
+  SectionScan taking;
+  taking.feed(bytes, size, true, &ahead);
+  if (taking.state() != alone.state()) std::abort();
+  if (alone.state() == SectionScan::State::Certain &&
+      QByteArray(taking.sections().data(), static_cast<int>(taking.sections().size())) !=
+          QByteArray(alone.sections().data(), static_cast<int>(alone.sections().size()))) {
+    std::abort();
+  }
 
   if (++runs % 64 == 0 && !controlPoints.empty()) {
     const QString input = scratchDir + QStringLiteral("/block.xml");

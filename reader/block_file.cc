@@ -112,6 +112,10 @@ namespace {
 // How much of a document's start decides how the parser decodes it.
 constexpr std::size_t kHeadSize = 4096;
 
+// Documents from this size on are read ahead on a second thread: below it,
+// starting the thread and handing over the pieces costs more than it saves.
+constexpr std::size_t kReadAheadFrom = std::size_t(2) << 20;
+
 using ReadPiece = ReadAhead::ReadPiece;
 
 // Reads the document of `documentSize` bytes through `read`, `pieceSize`
@@ -142,7 +146,7 @@ bool streamSections(const ReadPiece& read, std::size_t documentSize, std::size_t
 
   // What the scan leaves of a piece goes in front of the next one: in the
   // room the piece has there, or, when it is longer, joined with it here.
-  ReadAhead ahead(next, encoding, pieceSize);
+  ReadAhead ahead(next, encoding, pieceSize, documentSize >= kReadAheadFrom);
   RegionBytes joined;
   const char* tail = nullptr;
   std::size_t tailSize = 0;
@@ -180,9 +184,10 @@ bool streamSections(const ReadPiece& read, std::size_t documentSize, std::size_t
 // a block), and walks them. Null when the parser rejects them.
 std::optional<LoadResult> walkSections(SectionScan& scan) {
   if (!scan.hasBlock()) return LoadResult{LoadResult::NoBlock, QString()};
-  ParserArena arena;
-  pugi::xml_document document;
   RegionBytes& sections = scan.sections();
+  // The parser's nodes for a block's sections take about twice their text.
+  ParserArena arena(2 * sections.size());
+  pugi::xml_document document;
   const pugi::xml_parse_result parsed = document.load_buffer_inplace(
       sections.data(), sections.size(), pugi::parse_default | pugi::parse_embed_pcdata, pugi::encoding_utf8);
   if (!parsed) return std::nullopt;

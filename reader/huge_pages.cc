@@ -12,15 +12,23 @@
 namespace {
 
 constexpr std::size_t kHugePage = std::size_t(2) << 20;
+constexpr std::size_t kPage = std::size_t(4) << 10;
 
 std::size_t roundUp(std::size_t size, std::size_t to) { return (size + to - 1) / to * to; }
+
+// The size of a region that holds `size` bytes.
+std::size_t regionSize(std::size_t size) {
+  return size >= kHugePage / 2 ? roundUp(size, kHugePage) : roundUp(size == 0 ? 1 : size, kPage);
+}
 
 }  // namespace
 
 #ifdef BLOCK2GCI_HAVE_MMAP
 void* allocateRegion(std::size_t& size) {
   if (size > SIZE_MAX - 2 * kHugePage) return nullptr;
-  size = roundUp(size == 0 ? 1 : size, kHugePage);
+  size = regionSize(size);
+  // The allocator serves small regions again and again without the system.
+  if (size < kHugePage) return std::malloc(size);
   // Mapped with a huge page of slack, then trimmed to start on a huge-page
   // boundary, so that the kernel can back all of it with huge pages.
   const std::size_t padded = size + kHugePage;
@@ -44,12 +52,18 @@ void* allocateRegion(std::size_t& size) {
   return aligned;
 }
 
-void freeRegion(void* region, std::size_t size) { munmap(region, size); }
+void freeRegion(void* region, std::size_t size) {
+  if (size < kHugePage) {
+    std::free(region);
+  } else {
+    munmap(region, size);
+  }
+}
 #else
 void* allocateRegion(std::size_t& size) {
   if (size > SIZE_MAX - 2 * kHugePage) return nullptr;
-  size = roundUp(size == 0 ? 1 : size, kHugePage);
-  return std::calloc(1, size);
+  size = regionSize(size);
+  return std::malloc(size);
 }
 
 void freeRegion(void* region, std::size_t) { std::free(region); }

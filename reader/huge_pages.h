@@ -10,8 +10,10 @@
 
 #include <cstddef>
 
-// `size` bytes of zeroed memory (rounded up to whole huge pages), or null
-// when the system has no more to give. Give it back with freeRegion.
+// At least `size` bytes of memory, or null when the system has no more to
+// give; `size` is set to what the region holds. A region of a megabyte or
+// more is whole huge pages; a smaller one is not worth one. Give it back with
+// freeRegion.
 void* allocateRegion(std::size_t& size);
 void freeRegion(void* region, std::size_t size);
 

@@ -9,8 +9,9 @@
 namespace {
 
 constexpr std::size_t kAlignment = alignof(std::max_align_t);
-// The first shared region; each further one doubles, up to kMaxGrowth.
-constexpr std::size_t kFirstRegion = std::size_t(2) << 20;
+// The smallest first shared region; each further one doubles, up to
+// kMaxGrowth.
+constexpr std::size_t kFirstRegion = std::size_t(64) << 10;
 constexpr std::size_t kMaxGrowth = std::size_t(256) << 20;
 
 ParserArena* current = nullptr;
@@ -29,8 +30,8 @@ struct ParserArena::Region {
   std::size_t size;
 };
 
-ParserArena::ParserArena()
-    : growth_(kFirstRegion),
+ParserArena::ParserArena(std::size_t expected)
+    : growth_(expected > kFirstRegion ? expected : kFirstRegion),
       previousAllocate_(pugi::get_memory_allocation_function()),
       previousDeallocate_(pugi::get_memory_deallocation_function()) {
   current = this;

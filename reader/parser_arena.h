@@ -18,7 +18,9 @@
 // null, which the parser reports as running out of memory.
 class ParserArena {
  public:
-  ParserArena();
+  // `expected` is about how many bytes the parser will ask for: the first
+  // region is that large, so that most documents need one region only.
+  explicit ParserArena(std::size_t expected = 0);
   ~ParserArena();
   ParserArena(const ParserArena&) = delete;
   ParserArena& operator=(const ParserArena&) = delete;

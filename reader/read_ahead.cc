@@ -3,8 +3,9 @@
 #include <system_error>
 #include <utility>
 
-ReadAhead::ReadAhead(ReadPiece read, pugi::xml_encoding encoding, std::size_t pieceSize)
+ReadAhead::ReadAhead(ReadPiece read, pugi::xml_encoding encoding, std::size_t pieceSize, bool threaded)
     : read_(std::move(read)), decoder_(encoding), asIs_(encoding == pugi::encoding_utf8), pieceSize_(pieceSize) {
+  if (!threaded) return;
   try {
     reader_ = std::thread([this] { readAll(); });
   } catch (const std::system_error&) {

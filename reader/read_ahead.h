@@ -32,8 +32,8 @@ class ReadAhead {
   static constexpr std::size_t kCarryRoom = 4096;
 
   // Reads through `read`, `pieceSize` bytes at a time, decoding from
-  // `encoding` (see ParserDecoder).
-  ReadAhead(ReadPiece read, pugi::xml_encoding encoding, std::size_t pieceSize);
+  // `encoding` (see ParserDecoder), on a second thread when `threaded`.
+  ReadAhead(ReadPiece read, pugi::xml_encoding encoding, std::size_t pieceSize, bool threaded);
   ~ReadAhead();
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
