@@ -30,6 +30,12 @@ namespace {
 // would cost more than it saves.
 constexpr std::size_t kMinSplit = 64;
 
+// The percentage of a piece that the caller scans before the fragment that
+// this thread scans: this thread also reads the piece, and decodes it when
+// it is not UTF-8, so the shares that finish together were measured.
+constexpr std::size_t kCallerShareUtf8 = 65;
+constexpr std::size_t kCallerShareDecoded = 75;
+
 }  // namespace
 
 void ReadAhead::fill(Slot& slot, bool scanAhead) {
@@ -53,7 +59,8 @@ void ReadAhead::fill(Slot& slot, bool scanAhead) {
   piece.size = asIs_ ? size : decoder_.decode(into, size, piece.last, piece.text);
   if (scanAhead && piece.size >= kMinSplit) {
     slot.ahead.emplace();
-    slot.ahead->scanFragment(piece.text + piece.size / 2, piece.text + piece.size);
+    const std::size_t share = asIs_ ? kCallerShareUtf8 : kCallerShareDecoded;
+    slot.ahead->scanFragment(piece.text + piece.size / 100 * share, piece.text + piece.size);
     piece.ahead = &*slot.ahead;
   }
 }

@@ -1,6 +1,10 @@
 #include "reader/text_decoding.h"
 
 #include <algorithm>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstring>
 
 namespace {
@@ -190,13 +194,33 @@ std::size_t ParserDecoder::decode(const char* data, std::size_t size, bool last,
   if (width == 2) {
     // Most of a block is ASCII: one byte per unit, with no state to keep.
     const int low = bigEndian_ ? 1 : 0;
-    for (std::size_t i = 0; i < units; ++i, p += 2) {
+#if defined(__SSE2__)
+    const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+#endif
+    for (std::size_t i = 0; i < units;) {
+#if defined(__SSE2__)
+      // Eight units at a time where they are all ASCII.
+      if (highSurrogate_ == 0 && units - i >= 8) {
+        __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        if (bigEndian_) eight = _mm_or_si128(_mm_slli_epi16(eight, 8), _mm_srli_epi16(eight, 8));
+        const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(eight, nonAscii), _mm_setzero_si128());
+        if (_mm_movemask_epi8(ascii) == 0xFFFF) {
+          _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(eight, eight));
+          o += 8;
+          p += 16;
+          i += 8;
+          continue;
+        }
+      }
+#endif
       const auto lo = static_cast<unsigned char>(p[low]);
       if (p[1 - low] == 0 && lo < 0x80 && highSurrogate_ == 0) {
         *o++ = static_cast<char>(lo);
       } else {
         put(codeUnit(p, 2, bigEndian_));
       }
+      ++i;
+      p += 2;
     }
   } else {
     for (std::size_t i = 0; i < units; ++i, p += 4) put(codeUnit(p, 4, bigEndian_));

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -56,6 +59,72 @@ TEST(SurelyUtf8Test, AnswersYesOnlyWhereTheParserReadsUtf8) {
   const std::string declared = "<?xml version=\"1.0\"?><R/>";
   EXPECT_FALSE(surely(declared, 10));
   EXPECT_TRUE(surely(declared, declared.size()));
+}
+
+// The parser's own decoding of a text is the reference: any mix of ASCII
+// runs, other characters, surrogate pairs, lone surrogates and (in UTF-32)
+// units beyond U+10FFFF, decoded in pieces of any size, must give the
+// bytes it gives.
+TEST(ParserDecoderTest, DecodesPieceByPieceAsTheParserDoes) {
+  std::mt19937 random(7);
+  const auto pick = [&](std::uint32_t n) { return std::uniform_int_distribution<std::uint32_t>(0, n - 1)(random); };
+  const struct {
+    pugi::xml_encoding encoding;
+    int width;
+    bool bigEndian;
+  } encodings[] = {{pugi::encoding_utf16_le, 2, false},
+                   {pugi::encoding_utf16_be, 2, true},
+                   {pugi::encoding_utf32_le, 4, false},
+                   {pugi::encoding_utf32_be, 4, true}};
+  for (const auto& e : encodings) {
+    for (int round = 0; round < 100; ++round) {
+      std::vector<std::uint32_t> units = {0xFEFF, '<', 'r', '>'};
+      for (int run = static_cast<int>(pick(12)); run > 0; --run) {
+        switch (pick(5)) {
+          case 0:  // ASCII, long enough for any fast path
+            for (std::uint32_t n = pick(40); n > 0; --n) units.push_back('a' + pick(26));
+            break;
+          case 1:
+            units.push_back(0xE9 + pick(0xD000));
+            break;
+          case 2:
+            units.push_back(0xD800 + pick(0x800));  // a surrogate, paired or not
+            break;
+          default:
+            if (e.width == 4) {
+              units.push_back(0x10000 + pick(0x200000));
+            } else {
+              units.push_back(0xD800 + pick(0x400));
+              units.push_back(0xDC00 + pick(0x400));
+            }
+            break;
+        }
+      }
+      for (const char c : std::string("</r>")) units.push_back(static_cast<unsigned char>(c));
+      std::string raw;
+      for (const std::uint32_t unit : units) {
+        for (int i = 0; i < e.width; ++i) {
+          const int shift = 8 * (e.bigEndian ? e.width - 1 - i : i);
+          raw += static_cast<char>((unit >> shift) & 0xFF);
+        }
+      }
+      pugi::xml_document parsed;
+      ASSERT_TRUE(parsed.load_buffer(raw.data(), raw.size(), pugi::parse_default, e.encoding));
+      const std::string expected = std::string("\xEF\xBB\xBF<r>") + parsed.first_child().child_value() + "</r>";
+
+      const std::size_t pieceSize = 1 + pick(static_cast<std::uint32_t>(raw.size()));
+      ParserDecoder decoder(e.encoding);
+      std::string text;
+      for (std::size_t at = 0; at <= raw.size(); at += pieceSize) {
+        const std::size_t size = std::min(pieceSize, raw.size() - at);
+        std::string out(decoder.maxOutput(size), '\0');
+        out.resize(decoder.decode(raw.data() + at, size, at + size == raw.size(), &out[0]));
+        text += out;
+        if (at + size == raw.size()) break;
+      }
+      EXPECT_EQ(text, expected) << "encoding " << e.encoding << ", round " << round << ", pieces of " << pieceSize;
+    }
+  }
 }
 
 }  // namespace
