@@ -118,26 +118,12 @@ pugi::xml_encoding detectedEncoding(const char* head, std::size_t headSize, std:
   return surelyUtf8(head, headSize, documentSize) ? pugi::encoding_utf8 : pugi::encoding_auto;
 }
 
-ParserDecoder::ParserDecoder(pugi::xml_encoding encoding) : encoding_(encoding) {
-  switch (encoding) {
-    case pugi::encoding_utf16_be:
-      bigEndian_ = true;
-      width_ = 2;
-      break;
-    case pugi::encoding_utf16_le:
-      width_ = 2;
-      break;
-    case pugi::encoding_utf32_be:
-      bigEndian_ = true;
-      width_ = 4;
-      break;
-    case pugi::encoding_utf32_le:
-      width_ = 4;
-      break;
-    default:
-      break;
-  }
-}
+ParserDecoder::ParserDecoder(pugi::xml_encoding encoding)
+    : encoding_(encoding),
+      width_(encoding == pugi::encoding_utf16_le || encoding == pugi::encoding_utf16_be   ? 2
+             : encoding == pugi::encoding_utf32_le || encoding == pugi::encoding_utf32_be ? 4
+                                                                                          : 1),
+      bigEndian_(encoding == pugi::encoding_utf16_be || encoding == pugi::encoding_utf32_be) {}
 
 std::size_t ParserDecoder::maxOutput(std::size_t size) const {
   if (width_ == 1) return encoding_ == pugi::encoding_latin1 ? 2 * size : size;
