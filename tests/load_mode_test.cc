@@ -199,6 +199,32 @@ TEST(LoadModeEncodingTest, GivesTheSameOutput) {
   expectSameOutcome("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + text.toLatin1(), "ISO-8859-1");
 }
 
+// The whole document is parsed exactly where the streaming check is not
+// sure of it, and nowhere else; either way the outcome is the same.
+TEST(LoadModeFallbackTest, ParsesTheWholeDocumentOnlyWhereTheScanIsNotSure) {
+  const struct {
+    const char* what;
+    std::string document;
+    bool wholeFile;
+  } cases[] = {
+      {"every ordinary construct",
+       BLOCK("<!--c--><?p x?><TiePoints><T a='>' b=\"/\"><![CDATA[<]]>&amp;</T></TiePoints>"), false},
+      {"a UTF-8 byte-order mark", "\xEF\xBB\xBF" BLOCK("<ControlPoints/>"), false},
+      {"a document type declaration", "<!DOCTYPE R>" BLOCK("<ControlPoints/>"), true},
+      {"a zero byte", std::string(BLOCK("<T>\0</T>"), 30), true},
+      {"a mismatched tag", BLOCK("<T></U>"), true},
+      {"a document cut short", "<R><Block><ControlPoints>", true},
+      {"CDATA outside the root", "<![CDATA[x]]>" BLOCK(""), true},
+      {"a latin1 declaration", "<?xml version=\"1.0\" encoding=\"latin1\"?>" BLOCK(""), true},
+      {"UTF-16 without a byte-order mark", std::string("<\0R\0/\0>\0", 8), true},
+      {"fewer than four bytes", "<R>", true},
+  };
+  for (const auto& c : cases) {
+    const Outcome streamed = expectSameOutcome(QByteArray::fromStdString(c.document), c.what);
+    EXPECT_EQ(streamed.wholeFile, c.wholeFile) << c.what;
+  }
+}
+
 TEST(LoadModeExampleTest, GivesTheSameOutput) {
   const std::string example = exampleBlock();
   ASSERT_FALSE(example.empty());
