@@ -193,8 +193,20 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
       } else if (is(tag[1], kStart)) {
         const char* const nameEnd = skipSymbols(tag + 2, end);
         if (nameEnd < end && *nameEnd == '>') {
+          const auto length = static_cast<std::size_t>(nameEnd - tag - 1);
           at = nameEnd + 1;
-          opened(tag + 1, static_cast<std::size_t>(nameEnd - tag - 1), tag, at, false);
+          // Most elements of a block are a text and their own end tag. Below
+          // the read sections' level nothing but that end tag matters, and
+          // it can be matched here, where the name is still at hand.
+          if (fragment_ || depth_ >= 3) {
+            const char* const close = markup.next(at);
+            if (static_cast<std::size_t>(end - close) > length + 2 && close[0] == '<' && close[1] == '/' &&
+                close[2 + length] == '>' && sameBytes(close + 2, tag + 1, length)) {
+              at = close + 3 + length;
+              continue;
+            }
+          }
+          opened(tag + 1, length, tag, at, false);
           if (state_ != State::Scanning) return size;
           continue;
         }

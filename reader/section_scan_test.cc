@@ -80,6 +80,7 @@ const ScanCase kCases[] = {
     {"a document type declaration", "<!DOCTYPE R><R><Block/></R>", kUncertain, ""},
     {"CDATA outside the root", "<![CDATA[x]]><R/>", kUncertain, ""},
     {"a zero byte in a text", std::string("<R><Block><T>\0</T></Block></R>", 30), kUncertain, ""},
+    {"a zero byte in a text deep down", std::string(BLOCK("<TiePoints><T>\0</T></TiePoints>"), 53), kUncertain, ""},
     {"a zero byte after the root", std::string("<R/>\0", 5), kUncertain, ""},
     {"a zero byte in a comment", std::string("<R><!--\0--></R>", 15), kUncertain, ""},
     {"a zero byte in an attribute", std::string("<R a='\0'/>", 10), kUncertain, ""},
