@@ -54,12 +54,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t pieceSize = 1 + (size > 0 ? static_cast<unsigned char>(bytes[size / 2]) % 128 : 0);
   if (convertOnce(bytes, size, LoadMode::Streamed, pieceSize) != whole) std::abort();
 
-  // A fragment scanned ahead, from a place the input picks, must change
+  // A fragment scanned ahead, of a stretch the input picks, must change
   // nothing the scan decides or keeps.
   SectionScan alone;
   alone.feed(bytes, size, true);
   SectionScan ahead;
-  ahead.scanFragment(bytes + (size > 0 ? static_cast<unsigned char>(bytes[0]) * size / 256 : 0), bytes + size);
+  const std::size_t from = size > 0 ? static_cast<unsigned char>(bytes[0]) * size / 256 : 0;
+  const std::size_t to = size > 1 ? from + (static_cast<unsigned char>(bytes[1]) * (size - from) + 255) / 256 : size;
+  ahead.scanFragment(bytes + from, bytes + to);
   SectionScan taking;
   taking.feed(bytes, size, true, &ahead);
   if (taking.state() != alone.state()) std::abort();
