@@ -109,7 +109,6 @@ class MarkupFinder {
   std::uint64_t bits_ = 0;
 };
 
-// Whether the `size` bytes at `at` are the start of `word`.
 // Whether the `length` bytes at `a` and `b` are the same. Names are short: a
 // loop compares them faster than a call would.
 bool sameBytes(const char* a, const char* b, std::size_t length) {
@@ -119,6 +118,7 @@ bool sameBytes(const char* a, const char* b, std::size_t length) {
   return true;
 }
 
+// Whether the `size` bytes at `at` are the start of `word`.
 bool beginsWord(const char* at, std::size_t size, const char* word) {
   return size <= std::strlen(word) && std::memcmp(at, word, size) == 0;
 }
@@ -152,7 +152,6 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
   keepFrom_ = data;
   MarkupFinder markup(data, end);
   while (at < end) {
-    if (inside_ == Inside::Nothing) boundary_ = at;
     if (inside_ != Inside::Nothing) {
       const char* const next = insideEnd(at, end);
       if (!next) return size;
@@ -160,6 +159,7 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
       if (inside_ != Inside::Nothing) break;  // its end is in the bytes to come
       continue;
     }
+    boundary_ = at;
     // Text never fails, wherever it stands: the parser takes it as it is
     // inside an element and skips it outside the root.
     const char* const tag = markup.next(at);
@@ -180,13 +180,12 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
     if (tag + 1 < end) {
       // Most tags of a block are plain "<Name>" and "</Name>": they are
       // taken here, anything else below.
-      if (tag[1] == '/' && depth_ > 0) {
-        const std::size_t start = nameStarts_.back();
-        const std::size_t length = namesSize_ - start;
-        if (static_cast<std::size_t>(end - tag) > length + 2 && tag[2 + length] == '>' &&
-            sameBytes(tag + 2, names_.data() + start, length)) {
-          at = tag + 3 + length;
-          pop(start, at);
+      if (tag[1] == '/' && depth() > 0) {
+        const Name open = openName(depth() - 1);
+        if (static_cast<std::size_t>(end - tag) > open.length + 2 && tag[2 + open.length] == '>' &&
+            sameBytes(tag + 2, open.bytes, open.length)) {
+          at = tag + 3 + open.length;
+          pop(at);
           if (state_ != State::Scanning) return size;
           continue;
         }
@@ -198,7 +197,7 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
           // Most elements of a block are a text and their own end tag. Below
           // the read sections' level nothing but that end tag matters, and
           // it can be matched here, where the name is still at hand.
-          if (fragment_ || depth_ >= 3) {
+          if (fragment_ || depth() >= 3) {
             const char* const close = markup.next(at);
             if (static_cast<std::size_t>(end - close) > length + 2 && close[0] == '<' && close[1] == '/' &&
                 close[2 + length] == '>' && sameBytes(close + 2, tag + 1, length)) {
@@ -235,7 +234,7 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
     return state_ == State::Scanning ? static_cast<std::size_t>(at - data) : size;
   }
   // The end of the document: nothing may be cut short or left open.
-  if (at != end || inside_ != Inside::Nothing || depth_ != 0 || !rootSeen_) {
+  if (at != end || inside_ != Inside::Nothing || depth() != 0 || !rootSeen_) {
     giveUp();
   } else {
     state_ = State::Certain;
@@ -299,7 +298,7 @@ const char* SectionScan::startTag(const char* tag, const char* end) {
 }
 
 const char* SectionScan::endTag(const char* tag, const char* end) {
-  if (depth_ == 0 && !fragment_) return giveUp();
+  if (depth() == 0 && !fragment_) return giveUp();
   const char* const name = tag + 2;
   const char* s = skipSymbols(name, end);
   if (s == end) return tag;
@@ -307,16 +306,16 @@ const char* SectionScan::endTag(const char* tag, const char* end) {
   const char* const close = skipSpace(s, end);
   if (close == end) return tag;
   if (*close != '>') return giveUp();
-  if (depth_ == 0) {
+  if (depth() == 0) {
     // It closes an element opened before the fragment: the whole scan will
     // match it against those.
     if (closedOutside_.size() >= kMaxClosedOutside) return giveUp();
     closedOutside_.push_back(Name{name, length});
     return close + 1;
   }
-  const std::size_t start = nameStarts_.back();
-  if (length != namesSize_ - start || !sameBytes(name, names_.data() + start, length)) return giveUp();
-  pop(start, close + 1);
+  const Name open = openName(depth() - 1);
+  if (length != open.length || !sameBytes(name, open.bytes, length)) return giveUp();
+  pop(close + 1);
   return close + 1;
 }
 
@@ -340,7 +339,7 @@ const char* SectionScan::declaration(const char* tag, const char* end) {
   }
   if (available >= 9 && std::memcmp(tag, "<![CDATA[", 9) == 0) {
     // Outside the root the parser would make it the document's first node.
-    if (depth_ == 0 && !fragment_) return giveUp();
+    if (depth() == 0 && !fragment_) return giveUp();
     inside_ = Inside::Cdata;
     return tag + 9;
   }
@@ -364,19 +363,27 @@ const char* SectionScan::insideEnd(const char* from, const char* end) {
 }
 
 void SectionScan::opened(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty) {
-  if (depth_ < 3 && !fragment_) openedNear(name, length, tag, tagEnd, empty);
-  if (empty) return;
-  // Names are short: a loop copies them faster than a call would.
+  if (depth() < 3 && !fragment_) openedNear(name, length, tag, tagEnd, empty);
+  if (!empty) pushName(name, length);
+}
+
+void SectionScan::pushName(const char* name, std::size_t length) {
   if (names_.size() - namesSize_ < length) names_.resize(2 * names_.size() + length);
   nameStarts_.push_back(namesSize_);
+  // Names are short: a loop copies them faster than a call would.
   char* const into = names_.data() + namesSize_;
   for (std::size_t i = 0; i < length; ++i) into[i] = name[i];
   namesSize_ += length;
-  ++depth_;
+}
+
+SectionScan::Name SectionScan::openName(std::size_t index) const {
+  const std::size_t start = nameStarts_[index];
+  const std::size_t end = index + 1 < nameStarts_.size() ? nameStarts_[index + 1] : namesSize_;
+  return Name{names_.data() + start, end - start};
 }
 
 void SectionScan::openedNear(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty) {
-  const std::size_t level = depth_ + 1;
+  const std::size_t level = depth() + 1;
   if (level == 1) {
     if (!rootSeen_) inRoot_ = !empty;
     rootSeen_ = true;
@@ -395,17 +402,17 @@ void SectionScan::openedNear(const char* name, std::size_t length, const char* t
   }
 }
 
-void SectionScan::pop(std::size_t nameStart, const char* tagEnd) {
-  namesSize_ = nameStart;
+void SectionScan::pop(const char* tagEnd) {
+  namesSize_ = nameStarts_.back();
   nameStarts_.pop_back();
-  --depth_;
-  if (depth_ > 2 || fragment_) return;
-  if (depth_ == 2 && keeping_) {
+  const std::size_t level = depth();
+  if (level > 2 || fragment_) return;
+  if (level == 2 && keeping_) {
     keep(keepFrom_, tagEnd);
     keeping_ = false;
-  } else if (depth_ == 1) {
+  } else if (level == 1) {
     inBlock_ = false;
-  } else if (depth_ == 0) {
+  } else if (level == 0) {
     inRoot_ = false;
   }
 }
@@ -431,28 +438,20 @@ bool SectionScan::adopt(const SectionScan& ahead) {
   // The fragment must stay below the read sections: then nothing it opens
   // or closes concerns the root, its Block or what is kept.
   const std::size_t closes = ahead.closedOutside_.size();
-  if (depth_ < closes + 3) return false;
+  if (depth() < closes + 3) return false;
   for (std::size_t i = 0; i < closes; ++i) {
     const Name& closed = ahead.closedOutside_[i];
-    const std::size_t open = depth_ - 1 - i;
-    const std::size_t start = nameStarts_[open];
-    const std::size_t end = open + 1 < depth_ ? nameStarts_[open + 1] : namesSize_;
-    if (end - start != closed.length || !sameBytes(closed.bytes, names_.data() + start, closed.length)) return false;
+    const Name open = openName(depth() - 1 - i);
+    if (open.length != closed.length || !sameBytes(closed.bytes, open.bytes, closed.length)) return false;
   }
   if (closes > 0) {
-    namesSize_ = nameStarts_[depth_ - closes];
-    nameStarts_.resize(depth_ - closes);
-    depth_ -= closes;
+    namesSize_ = nameStarts_[depth() - closes];
+    nameStarts_.resize(depth() - closes);
   }
-  for (std::size_t j = 0; j < ahead.depth_; ++j) {
-    const std::size_t start = ahead.nameStarts_[j];
-    const std::size_t end = j + 1 < ahead.depth_ ? ahead.nameStarts_[j + 1] : ahead.namesSize_;
-    if (names_.size() - namesSize_ < end - start) names_.resize(2 * names_.size() + (end - start));
-    nameStarts_.push_back(namesSize_);
-    std::memcpy(names_.data() + namesSize_, ahead.names_.data() + start, end - start);
-    namesSize_ += end - start;
+  for (std::size_t i = 0; i < ahead.depth(); ++i) {
+    const Name open = ahead.openName(i);
+    pushName(open.bytes, open.length);
   }
-  depth_ += ahead.depth_;
   inside_ = ahead.inside_;
   return true;
 }

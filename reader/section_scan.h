@@ -65,6 +65,11 @@ class SectionScan {
  private:
   enum class Inside { Nothing, Comment, Cdata, Instruction };
 
+  struct Name {
+    const char* bytes;
+    std::size_t length;
+  };
+
   // Each returns the end of the construct at `tag`, or `tag` itself when its
   // end is not in [tag, end) yet, or null when the scan gives up.
   const char* startTag(const char* tag, const char* end);
@@ -82,9 +87,14 @@ class SectionScan {
   // The same, for the first three levels, where the root, its `Block` and
   // the read sections are.
   void openedNear(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty);
-  // The open element, whose name begins at names_[nameStart], is closed by
-  // a tag that ends at `tagEnd`.
-  void pop(std::size_t nameStart, const char* tagEnd);
+  // The innermost open element is closed by a tag that ends at `tagEnd`.
+  void pop(const char* tagEnd);
+  // How many elements are open, and the name of the one at `index` (0 the
+  // outermost).
+  std::size_t depth() const { return nameStarts_.size(); }
+  Name openName(std::size_t index) const;
+  // An element named by the `length` bytes at `name` is open.
+  void pushName(const char* name, std::size_t length);
   const char* giveUp();
   // Takes the result of the fragment scan `ahead` here, if it fits.
   bool adopt(const SectionScan& ahead);
@@ -92,8 +102,7 @@ class SectionScan {
   State state_ = State::Scanning;
   Inside inside_ = Inside::Nothing;
   bool started_ = false;
-  std::size_t depth_ = 0;    // elements open
-  std::vector<char> names_;  // their names, one after the other, in names_[0, namesSize_)
+  std::vector<char> names_;  // the open elements' names, one after the other, in names_[0, namesSize_)
   std::size_t namesSize_ = 0;
   std::vector<std::size_t> nameStarts_;  // where each begins in names_
   bool rootSeen_ = false;                // the first element has begun
@@ -107,10 +116,6 @@ class SectionScan {
 
   // A fragment scan's own: whether this is one, what it covers, and the
   // end tags of elements opened before it, innermost first.
-  struct Name {
-    const char* bytes;
-    std::size_t length;
-  };
   static constexpr std::size_t kMaxClosedOutside = 64;
   bool fragment_ = false;
   const char* boundary_ = nullptr;  // the last point between two constructs
