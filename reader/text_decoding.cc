@@ -178,14 +178,12 @@ std::size_t ParserDecoder::decode(const char* data, std::size_t size, bool last,
   const int width = width_;
   const std::size_t units = static_cast<std::size_t>(end - p) / static_cast<std::size_t>(width);
   if (width == 2) {
-    // Most of a block is ASCII: one byte per unit, with no state to keep.
-    const int low = bigEndian_ ? 1 : 0;
 #if defined(__SSE2__)
     const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
 #endif
     for (std::size_t i = 0; i < units;) {
 #if defined(__SSE2__)
-      // Eight units at a time where they are all ASCII.
+      // Most of a block is ASCII: eight units at a time where they all are.
       if (highSurrogate_ == 0 && units - i >= 8) {
         __m128i eight = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         if (bigEndian_) eight = _mm_or_si128(_mm_slli_epi16(eight, 8), _mm_srli_epi16(eight, 8));
@@ -199,12 +197,7 @@ std::size_t ParserDecoder::decode(const char* data, std::size_t size, bool last,
         }
       }
 #endif
-      const auto lo = static_cast<unsigned char>(p[low]);
-      if (p[1 - low] == 0 && lo < 0x80 && highSurrogate_ == 0) {
-        *o++ = static_cast<char>(lo);
-      } else {
-        put(codeUnit(p, 2, bigEndian_));
-      }
+      put(codeUnit(p, 2, bigEndian_));
       ++i;
       p += 2;
     }
