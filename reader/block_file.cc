@@ -244,7 +244,7 @@ LoadResult parseWhole(const QString& inputPath, const std::function<pugi::xml_pa
     document.reset();
     loaded = failed(inputPath, failureReason(result, error, parsedBytes));
   } else {
-    const pugi::xml_node block = document.first_child().child("Block");
+    const pugi::xml_node block = document.first_child().child(kBlockName);
     walkBlock(block);
     loaded.status = block ? LoadResult::Loaded : LoadResult::NoBlock;
   }

@@ -8,6 +8,10 @@
 
 #include <cstddef>
 
+// The name of the root's child whose sections are read; only the first such
+// child counts.
+constexpr char kBlockName[] = "Block";
+
 // Whether a child of the block named by the `length` bytes at `name` is a
 // section that the walk reads (`Photogroups` and `ControlPoints`).
 bool isReadSection(const char* name, std::size_t length);

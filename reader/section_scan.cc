@@ -388,7 +388,7 @@ void SectionScan::openedNear(const char* name, std::size_t length, const char* t
     if (!rootSeen_) inRoot_ = !empty;
     rootSeen_ = true;
   } else if (level == 2) {
-    if (inRoot_ && !blockSeen_ && length == 5 && std::memcmp(name, "Block", 5) == 0) {
+    if (inRoot_ && !blockSeen_ && length == sizeof kBlockName - 1 && std::memcmp(name, kBlockName, length) == 0) {
       blockSeen_ = true;
       inBlock_ = !empty;
     }
