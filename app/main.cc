@@ -1,5 +1,6 @@
 #include "app/local_encoding.h"
 #include "app/run.h"
+#include "gci/replacing_file.h"
 
 #include <QCoreApplication>
 
@@ -14,6 +15,8 @@ int main(int argc, char** argv) {
   // signal ending the process without a word and leaving a partial file.
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
+  // An interrupted run leaves no temporary file behind.
+  installInterruptCleanup();
   installLogHandler();
   try {
     QCoreApplication application(argc, argv);

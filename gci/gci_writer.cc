@@ -1,8 +1,9 @@
 #include "gci/gci_writer.h"
 
+#include "gci/replacing_file.h"
+
 #include <QDebug>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <charconv>
 #include <limits>
@@ -40,46 +41,23 @@ QByteArray textField(QString text) {
   return text.toLocal8Bit();
 }
 
-bool isSameFile(const QString& a, const QString& b) {
-  const QFileInfo first(a);
-  const QFileInfo second(b);
-  return first.exists() && second.exists() && first.canonicalFilePath() == second.canonicalFilePath();
-}
+// How much formatted text is handed on at a time.
+constexpr int kPieceSize = 1 << 20;
 
-// Writes all of `text`. A write that comes back short (the disk filled up,
-// a file-size limit was reached) is repeated with the rest, so that the
-// failing write is the one that learns the system's reason: false then, with
-// the reason in file.errorString().
-bool writeAll(QSaveFile& file, const QByteArray& text) {
-  for (qint64 written = 0; written < text.size();) {
-    const qint64 count = file.write(text.constData() + written, text.size() - written);
-    if (count <= 0) return false;
-    written += count;
-  }
-  return true;
-}
-
-WriteResult failed(const QString& outputPath, const QString& reason) {
-  qDebug() << "Write failed:" << outputPath << reason;
-  return WriteResult{WriteResult::Failed, outputPath, reason};
-}
-
-}  // namespace
-
-QString gciOutputPath(const QString& inputPath) {
-  const QFileInfo input(inputPath);
-#if defined(Q_OS_WIN)
-  const QString separator = QStringLiteral("\\");
-#else
-  const QString separator = QStringLiteral("/");
-#endif
-  return input.path() + separator + input.completeBaseName() + QStringLiteral(".gci");
-}
-
-QByteArray formatGci(const std::vector<ControlPoint>& points) {
+// Formats `points` as formatGci does and hands the text to `put` in pieces
+// of about kPieceSize bytes, the last one shorter; stops as soon as `put`
+// returns false, and returns what the last call returned.
+template <class Put>
+bool formatGciPieces(const std::vector<ControlPoint>& points, Put put) {
   // The line formats are "%d", "%s %20.8f %12.8f %12.3f %d" per point, "%d"
   // for its count and "%s %20.8f %20.8f %d" per measurement.
   QByteArray out;
+  out.reserve(kPieceSize + 4096);
+  const auto handOn = [&]() {
+    const bool taken = put(out);
+    out.clear();
+    return taken;
+  };
   appendInteger(out, static_cast<int>(points.size())).append(kLineEnd);
   for (const ControlPoint& point : points) {
     out.append(textField(point.name));
@@ -93,9 +71,47 @@ QByteArray formatGci(const std::vector<ControlPoint>& points) {
       appendFixed(out.append(' '), m.x, 20, 8);
       appendFixed(out.append(' '), m.y, 20, 8);
       appendInteger(out.append(' '), point.category).append(kLineEnd);
+      if (out.size() >= kPieceSize && !handOn()) return false;
     }
+    if (out.size() >= kPieceSize && !handOn()) return false;
   }
-  return out;
+  return handOn();
+}
+
+WriteResult failed(const QString& outputPath, const QString& reason) {
+  qDebug() << "Write failed:" << outputPath << reason;
+  return WriteResult{WriteResult::Failed, outputPath, reason};
+}
+
+}  // namespace
+
+QString gciOutputPath(const QString& inputPath) {
+  const QFileInfo input(inputPath);
+  const QString name = input.completeBaseName() + QStringLiteral(".gci");
+#if defined(Q_OS_WIN)
+  // \\?\ and \\.\ paths reach the system as typed, without any
+  // normalising: their folder part is kept as it stands, backslashes and all.
+  const QString backslash = QStringLiteral("\\");
+  if (inputPath.startsWith(QStringLiteral("\\\\?\\")) || inputPath.startsWith(QStringLiteral("\\\\.\\"))) {
+    return inputPath.left(inputPath.lastIndexOf(backslash)) + backslash + name;
+  }
+  // A drive-relative path (D:block.xml) names a file in that drive's current
+  // folder; a separator after the bare drive would name its root instead.
+  const QString folder = input.path();
+  const bool bareDrive = folder.size() == 2 && folder.at(1) == QLatin1Char(':') && !input.isAbsolute();
+  return bareDrive ? folder + name : folder + backslash + name;
+#else
+  return input.path() + QStringLiteral("/") + name;
+#endif
+}
+
+QByteArray formatGci(const std::vector<ControlPoint>& points) {
+  QByteArray all;
+  formatGciPieces(points, [&](const QByteArray& piece) {
+    all += piece;
+    return true;
+  });
+  return all;
 }
 
 WriteResult writeGciFile(const QString& inputPath) {
@@ -106,16 +122,16 @@ WriteResult writeGciFile(const QString& inputPath) {
     return failed(outputPath, QStringLiteral("The output would replace the input file"));
   }
 
-  const QByteArray text = formatGci(controlPoints);
-  QSaveFile file(outputPath);
-  file.setDirectWriteFallback(true);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return failed(outputPath, file.errorString());
-  if (!writeAll(file, text)) {
-    const QString reason = file.errorString();
-    file.cancelWriting();
-    return failed(outputPath, reason);
+  // The text is written as it is formatted, so that it never stands whole
+  // in memory beside the block.
+  ReplacingFile file(outputPath);
+  if (!file.open() ||
+      !formatGciPieces(controlPoints, [&](const QByteArray& piece) {
+        return file.write(piece.constData(), static_cast<std::size_t>(piece.size()));
+      }) ||
+      !file.commit()) {
+    return failed(outputPath, file.errorString());
   }
-  if (!file.commit()) return failed(outputPath, file.errorString());
 
   qDebug() << "Generate file: " << outputPath;
   return WriteResult{WriteResult::Written, outputPath, QString()};

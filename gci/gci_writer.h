@@ -30,7 +30,9 @@ struct WriteResult {
 // The output path for `inputPath`: its directory part ("." for a bare file
 // name), the directory separator, its file name without the last suffix,
 // and ".gci". The separator is a backslash on Windows and '/' elsewhere, so
-// the output always lies beside the input.
+// the output always lies beside the input. On Windows a \\?\ or \\.\ path
+// keeps its directory part as typed, and a drive-relative path (D:block.xml)
+// gives one in the same drive's current folder (D:block.gci).
 QString gciOutputPath(const QString& inputPath);
 
 // The complete GCI text for `points`, which must be converted already.
@@ -41,10 +43,9 @@ QByteArray formatGci(const std::vector<ControlPoint>& points);
 
 // Writes formatGci(controlPoints) to gciOutputPath(inputPath) and logs
 // "Generate file: " with that path. Does nothing when there are no control
-// points. The text goes to a temporary file beside the output that replaces
-// the output only once it is complete, so a failure leaves an earlier output
-// as it was and no partial file; where the directory does not allow a
-// temporary file the existing output is written in place. A failure is
-// logged as "Write failed:" with the path and the reason, and the output
-// never replaces the input file itself.
+// points. The text goes to the output through a ReplacingFile, piece by
+// piece as it is formatted: a failure or an interrupt leaves an earlier
+// output as it was and no partial file. A failure is logged as "Write
+// failed:" with the path and the reason. The output never replaces the
+// input file itself, however the two are spelled (isSameFile).
 WriteResult writeGciFile(const QString& inputPath);
