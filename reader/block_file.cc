@@ -54,18 +54,17 @@ bool isParseError(pugi::xml_parse_status status) {
 
 QString systemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
-// One line that says why the parser gave up. `error` is errno as it stood
-// right after the load, for the file-level failures; `parsedBytes` gives the
-// document's bytes again, to place a parse error.
-QString failureReason(const pugi::xml_parse_result& result, int error,
+// One line that says why the parser gave up. `systemReason` is the
+// system's reason for a file that could not be opened or read, empty when
+// there is none; `parsedBytes` gives the document's bytes again, to place a
+// parse error.
+QString failureReason(const pugi::xml_parse_result& result, const QString& systemReason,
                       const std::function<std::optional<QByteArray>()>& parsedBytes) {
   switch (result.status) {
     case pugi::status_file_not_found:
-      return error != 0 ? QStringLiteral("Cannot open the file: ") + systemReason(error)
-                        : QString::fromLatin1(result.description());
+      return QStringLiteral("Cannot open the file: ") + systemReason;
     case pugi::status_io_error:
-      return error != 0 ? QStringLiteral("Cannot read the file: ") + systemReason(error)
-                        : QString::fromLatin1(result.description());
+      return QStringLiteral("Cannot read the file: ") + systemReason;
     default:
       break;
   }
@@ -218,31 +217,71 @@ std::optional<LoadResult> streamFile(const QString& inputPath) {
   return walkSections(scan);
 }
 
-// Loads the file with the parser's own reading. The name is handed over as
-// the system spells it: UTF-16 on Windows, where an 8-bit name cannot hold
-// every character, the local 8-bit encoding elsewhere.
-pugi::xml_parse_result loadFile(pugi::xml_document& document, const QString& inputPath) {
-#if defined(Q_OS_WIN)
-  const std::wstring name = QDir::toNativeSeparators(inputPath).toStdWString();
-  return document.load_file(name.c_str(), pugi::parse_default, pugi::encoding_auto);
-#else
-  return document.load_file(QFile::encodeName(inputPath).constData(), pugi::parse_default, pugi::encoding_auto);
-#endif
+// What a parse from memory needs to know of a failed read.
+struct FileRead {
+  pugi::xml_parse_result result;
+  QString systemReason;  // for status_file_not_found and status_io_error
+};
+
+FileRead fileFailure(pugi::xml_parse_status status, const QString& reason) {
+  FileRead read;
+  read.result.status = status;
+  read.systemReason = reason;
+  return read;
+}
+
+// Reads the whole file into memory of the parser's own and parses it there.
+// The file is opened as the streamed load opens it, so that every path that
+// one reaches (of any length, in any spelling the system takes) is reached
+// here too. A file of unknown size (a pipe, a device) is read to its end.
+FileRead loadFile(pugi::xml_document& document, const QString& inputPath) {
+  // A missing file is named in the same words wherever the system's own
+  // wording would differ.
+  if (!QFileInfo::exists(inputPath)) return fileFailure(pugi::status_file_not_found, systemReason(ENOENT));
+  QFile file(inputPath);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    return fileFailure(pugi::status_file_not_found, file.errorString());
+  }
+  const auto allocate = pugi::get_memory_allocation_function();
+  const auto deallocate = pugi::get_memory_deallocation_function();
+  const qint64 known = file.isSequential() ? 0 : file.size();
+  std::size_t capacity = static_cast<std::size_t>(std::max<qint64>(known, 64 * 1024)) + 1;
+  std::size_t size = 0;
+  char* buffer = static_cast<char*>(allocate(capacity));
+  for (;;) {
+    if (!buffer) return fileFailure(pugi::status_out_of_memory, QString());
+    const qint64 count = file.read(buffer + size, static_cast<qint64>(capacity - size));
+    if (count < 0) {
+      deallocate(buffer);
+      return fileFailure(pugi::status_io_error, file.errorString());
+    }
+    if (count == 0) break;
+    size += static_cast<std::size_t>(count);
+    if (size == capacity) {
+      char* larger = capacity <= SIZE_MAX / 2 ? static_cast<char*>(allocate(capacity * 2)) : nullptr;
+      if (larger) std::memcpy(larger, buffer, size);
+      deallocate(buffer);
+      buffer = larger;
+      capacity *= 2;
+    }
+  }
+  FileRead read;
+  // The parser frees the buffer, also when the parse fails.
+  read.result = document.load_buffer_inplace_own(buffer, size, pugi::parse_default, pugi::encoding_auto);
+  return read;
 }
 
 // Runs `parse` on a fresh document and walks the block when it succeeds; a
 // failure names `inputPath` unless it is null. The document is gone when
 // this returns; only the stores keep what was read.
-LoadResult parseWhole(const QString& inputPath, const std::function<pugi::xml_parse_result(pugi::xml_document&)>& parse,
+LoadResult parseWhole(const QString& inputPath, const std::function<FileRead(pugi::xml_document&)>& parse,
                       const std::function<std::optional<QByteArray>()>& parsedBytes) {
   pugi::xml_document document;
-  errno = 0;
-  const pugi::xml_parse_result result = parse(document);
-  const int error = errno;
+  const FileRead read = parse(document);
   LoadResult loaded;
-  if (result.status != pugi::status_ok) {
+  if (read.result.status != pugi::status_ok) {
     document.reset();
-    loaded = failed(inputPath, failureReason(result, error, parsedBytes));
+    loaded = failed(inputPath, failureReason(read.result, read.systemReason, parsedBytes));
   } else {
     const pugi::xml_node block = document.first_child().child(kBlockName);
     walkBlock(block);
@@ -294,7 +333,9 @@ LoadResult loadBlockText(const char* data, std::size_t size, LoadMode mode, std:
   return parseWhole(
       QString(),
       [&](pugi::xml_document& document) {
-        return document.load_buffer(data, size, pugi::parse_default, pugi::encoding_auto);
+        FileRead read;
+        read.result = document.load_buffer(data, size, pugi::parse_default, pugi::encoding_auto);
+        return read;
       },
       [&]() -> std::optional<QByteArray> {
         if (size > static_cast<std::size_t>(INT_MAX)) return std::nullopt;
