@@ -126,9 +126,10 @@ WriteResult writeGciFile(const QString& inputPath) {
   // in memory beside the block.
   ReplacingFile file(outputPath);
   if (!file.open() ||
-      !formatGciPieces(controlPoints, [&](const QByteArray& piece) {
-        return file.write(piece.constData(), static_cast<std::size_t>(piece.size()));
-      }) ||
+      !formatGciPieces(controlPoints,
+                       [&](const QByteArray& piece) {
+                         return file.write(piece.constData(), static_cast<std::size_t>(piece.size()));
+                       }) ||
       !file.commit()) {
     return failed(outputPath, file.errorString());
   }

@@ -221,6 +221,13 @@ const PathCase kPathCases[] = {
     {"Z:\\a.b\\block", "Z:/a.b|block.gci"},
     {"sub\\block.xml", "sub|block.gci"},
     {"\\\\server\\share\\block.xml", "//server/share|block.gci"},
+    {"\\\\server\\share\\survey\\block.xml", "//server/share/survey|block.gci"},
+    // Device paths keep their folder as typed; a drive-relative one stays in the drive's current folder.
+    {"\\\\?\\D:\\survey\\block.xml", "\\\\?\\D:\\survey|block.gci"},
+    {"\\\\?\\UNC\\nas\\share\\survey\\block.xml", "\\\\?\\UNC\\nas\\share\\survey|block.gci"},
+    {"\\\\.\\D:\\survey\\b.x.xml", "\\\\.\\D:\\survey|b.x.gci"},
+    {"D:block.xml", "D:block.gci"},
+    {"D:sub\\block.xml", "D:sub|block.gci"},
 #else
     // A backslash is an ordinary character here, so the output still lies beside the input.
     {"D:\\survey\\block.xml", ".|D:\\survey\\block.gci"},

@@ -115,10 +115,9 @@ bool isSameFile(const QString& a, const QString& b) {
   for (int i = 0; i < 2; ++i) {
     // No access beyond the attributes and every sharing mode: a file that
     // another program holds open is still recognised.
-    const HANDLE handle =
-        CreateFileW(nativePath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = CreateFileW(nativePath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     const BOOL known = GetFileInformationByHandle(handle, &info[i]);
     CloseHandle(handle);

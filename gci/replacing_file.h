@@ -62,7 +62,7 @@ class ReplacingFile {
   void discard();
 
   NativePath path_;
-  NativePath temporary_;  // empty when writing in place, or when none is open
+  NativePath temporary_;   // empty when writing in place, or when none is open
   long long handle_ = -1;  // the file descriptor, or the Windows HANDLE
   QString error_;
 };

@@ -121,6 +121,24 @@ std::string ToolRun::describe() const {
   return text.str();
 }
 
+namespace {
+
+// Waits up to `timeoutMs` for `process` to end (then kills it) and fills
+// in how it ended and what it printed.
+void finish(QProcess& process, int timeoutMs, ToolRun& run) {
+  if (!process.waitForFinished(timeoutMs) && process.state() != QProcess::NotRunning) {
+    run.timedOut = true;
+    process.kill();
+    process.waitForFinished(-1);
+  }
+  run.crashed = process.exitStatus() == QProcess::CrashExit;
+  run.exitCode = process.exitCode();
+  run.out = process.readAllStandardOutput().toStdString();
+  run.err = process.readAllStandardError().toStdString();
+}
+
+}  // namespace
+
 ToolRun runTool(const ToolOptions& options) {
   ToolRun run;
   std::unique_ptr<QProcess> process = prepare(options);
@@ -140,15 +158,7 @@ ToolRun runTool(const ToolOptions& options) {
     return run;
   }
   run.started = true;
-  if (!process->waitForFinished(options.timeoutMs) && process->state() != QProcess::NotRunning) {
-    run.timedOut = true;
-    process->kill();
-    process->waitForFinished(-1);
-  }
-  run.crashed = process->exitStatus() == QProcess::CrashExit;
-  run.exitCode = process->exitCode();
-  run.out = process->readAllStandardOutput().toStdString();
-  run.err = process->readAllStandardError().toStdString();
+  finish(*process, options.timeoutMs, run);
   return run;
 }
 
@@ -158,11 +168,16 @@ testing::AssertionResult exited(const ToolRun& run, int code) {
 }
 
 #ifdef Q_OS_UNIX
-RunningTool::RunningTool(const ToolOptions& options) : process_(prepare(options)) {
-  process_->setStandardOutputFile(QProcess::nullDevice());
-  process_->setStandardErrorFile(QProcess::nullDevice());
+RunningTool::RunningTool(const ToolOptions& options) : process_(prepare(options)), timeoutMs_(options.timeoutMs) {
   process_->start(QIODevice::ReadOnly);
   process_->waitForStarted(-1);
+}
+
+ToolRun RunningTool::finish() {
+  ToolRun run;
+  run.started = process_->processId() > 0;
+  ::finish(*process_, timeoutMs_, run);
+  return run;
 }
 
 RunningTool::~RunningTool() {

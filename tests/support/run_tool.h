@@ -86,9 +86,8 @@ testing::AssertionResult exited(const ToolRun& run, int code);
 #ifdef Q_OS_UNIX
 class QProcess;
 
-// A program started with its standard output and error discarded, for tests
-// that look at a running process. It is killed and reaped when this object
-// goes away.
+// A program started for tests that look at a running process. It is killed
+// and reaped when this object goes away, unless finish() has waited for it.
 class RunningTool {
  public:
   explicit RunningTool(const ToolOptions& options);
@@ -98,9 +97,13 @@ class RunningTool {
 
   // The process id, 0 when the program did not start.
   qint64 pid() const;
+  // Waits for the program to end, as runTool() does, and says how it ended
+  // and what it printed.
+  ToolRun finish();
 
  private:
   std::unique_ptr<QProcess> process_;
+  int timeoutMs_;
 };
 
 // The virtual memory size (VmSize) of a running process in bytes, 0 when it
