@@ -98,8 +98,9 @@ QString gciOutputPath(const QString& inputPath) {
   // A drive-relative path (D:block.xml) names a file in that drive's current
   // folder; a separator after the bare drive would name its root instead.
   const QString folder = input.path();
-  const bool bareDrive = folder.size() == 2 && folder.at(1) == QLatin1Char(':') && !input.isAbsolute();
-  return bareDrive ? folder + name : folder + backslash + name;
+  const bool driveRelative = folder.size() == 2 && folder.at(1) == QLatin1Char(':') && inputPath.size() > 2 &&
+                             inputPath.at(2) != QLatin1Char('/') && inputPath.at(2) != backslash.at(0);
+  return driveRelative ? folder + name : folder + backslash + name;
 #else
   return input.path() + QStringLiteral("/") + name;
 #endif

@@ -1,7 +1,5 @@
 #include "gci/replacing_file.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QtGlobal>
 
@@ -95,19 +93,6 @@ void onSignal(int signal) { onInterrupt(signal); }
 }  // namespace
 
 #if defined(Q_OS_WIN)
-
-NativePath nativePath(const QString& path) {
-  const std::wstring given = QDir::toNativeSeparators(path).toStdWString();
-  if (given.rfind(L"\\\\?\\", 0) == 0 || given.rfind(L"\\\\.\\", 0) == 0) return given;
-  const DWORD size = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return given;
-  std::wstring full(size, L'\0');
-  const DWORD length = GetFullPathNameW(given.c_str(), size, &full[0], nullptr);
-  if (length == 0 || length >= size) return given;
-  full.resize(length);
-  if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
-}
 
 bool isSameFile(const QString& a, const QString& b) {
   BY_HANDLE_FILE_INFORMATION info[2] = {};
@@ -206,8 +191,6 @@ void onInterrupt(int) {
 }
 
 #else
-
-NativePath nativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 bool isSameFile(const QString& a, const QString& b) {
   struct stat first {};

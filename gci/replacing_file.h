@@ -3,10 +3,11 @@
 // Writing a file so that it either appears complete or not at all, also when
 // the process is interrupted, and telling whether two paths name one file.
 
+#include "block/file_path.h"
+
 #include <QString>
 
 #include <cstddef>
-#include <string>
 
 // Whether `a` and `b` both name an existing file and it is the same file,
 // judged by the file's identity rather than by its spelling: device and
@@ -15,21 +16,6 @@
 // and junctions all name the same file. False when either cannot be
 // opened.
 bool isSameFile(const QString& a, const QString& b);
-
-#if defined(_WIN32)
-using NativeChar = wchar_t;
-#else
-using NativeChar = char;
-#endif
-using NativePath = std::basic_string<NativeChar>;
-
-// The name by which the system's own calls reach `path`. On Windows the
-// absolute path with the \\?\ (or \\?\UNC\) prefix, so that no length limit
-// applies and a drive-relative path (D:block.xml) is resolved against that
-// drive's current folder; trailing blanks and dots of a name are dropped as
-// everywhere else on Windows. Elsewhere the path in the local 8-bit
-// encoding.
-NativePath nativePath(const QString& path);
 
 // A file that replaces whatever is at its path only once it is complete.
 // The text goes to a temporary file beside it ("PATH.XXXXXX"), which

@@ -44,35 +44,33 @@ void PrintTo(const SpellingRow& row, std::ostream* os) { *os << row.label; }
 
 std::vector<SpellingRow> spellingRows() {
   std::vector<SpellingRow> rows = {
-      {"SameSpelling", true, [](const QString& dir) { return dir + "/a.gci"; }},
-      {"DotSegments", true,
-       [](const QString& dir) { return dir + "/./../" + QDir(dir).dirName() + "/a.gci"; }},
-      {"OtherFile", false, [](const QString& dir) { return writeFile(dir + "/b.gci", "earlier"), dir + "/b.gci"; }},
-      {"Missing", false, [](const QString& dir) { return dir + "/missing.gci"; }},
+    {"SameSpelling", true, [](const QString& dir) { return dir + "/a.gci"; }},
+    {"DotSegments", true, [](const QString& dir) { return dir + "/./../" + QDir(dir).dirName() + "/a.gci"; }},
+    {"OtherFile", false, [](const QString& dir) { return writeFile(dir + "/b.gci", "earlier"), dir + "/b.gci"; }},
+    {"Missing", false, [](const QString& dir) { return dir + "/missing.gci"; }},
 #if defined(Q_OS_WIN)
-      {"HardLink", true,
-       [](const QString& dir) {
-         CreateHardLinkW(nativePath(dir + "/link.xml").c_str(), nativePath(dir + "/a.gci").c_str(), nullptr);
-         return dir + "/link.xml";
-       }},
-      {"OtherCase", true, [](const QString& dir) { return dir + "/A.GCI"; }},
-      {"TrailingBlank", true, [](const QString& dir) { return dir + "/a.gci "; }},
-      {"Backslashes", true, [](const QString& dir) { return QDir::toNativeSeparators(dir) + "\\a.gci"; }},
-      {"DevicePath", true,
-       [](const QString& dir) { return QString::fromStdWString(nativePath(dir + "/a.gci")); }},
+    {"HardLink", true,
+     [](const QString& dir) {
+       CreateHardLinkW(nativePath(dir + "/link.xml").c_str(), nativePath(dir + "/a.gci").c_str(), nullptr);
+       return dir + "/link.xml";
+     }},
+    {"OtherCase", true, [](const QString& dir) { return dir + "/A.GCI"; }},
+    {"TrailingBlank", true, [](const QString& dir) { return dir + "/a.gci "; }},
+    {"Backslashes", true, [](const QString& dir) { return QDir::toNativeSeparators(dir) + "\\a.gci"; }},
+    {"DevicePath", true, [](const QString& dir) { return QString::fromStdWString(nativePath(dir + "/a.gci")); }},
 #else
-      {"HardLink", true,
-       [](const QString& dir) {
-         ::link(QFile::encodeName(dir + "/a.gci").constData(), QFile::encodeName(dir + "/link.xml").constData());
-         return dir + "/link.xml";
-       }},
-      {"SymbolicLink", true,
-       [](const QString& dir) {
-         ::symlink("a.gci", QFile::encodeName(dir + "/link.xml").constData());
-         return dir + "/link.xml";
-       }},
-      {"OtherCaseIsAnotherFile", false,
-       [](const QString& dir) { return writeFile(dir + "/A.GCI", "earlier"), dir + "/A.GCI"; }},
+    {"HardLink", true,
+     [](const QString& dir) {
+       ::link(QFile::encodeName(dir + "/a.gci").constData(), QFile::encodeName(dir + "/link.xml").constData());
+       return dir + "/link.xml";
+     }},
+    {"SymbolicLink", true,
+     [](const QString& dir) {
+       ::symlink("a.gci", QFile::encodeName(dir + "/link.xml").constData());
+       return dir + "/link.xml";
+     }},
+    {"OtherCaseIsAnotherFile", false,
+     [](const QString& dir) { return writeFile(dir + "/A.GCI", "earlier"), dir + "/A.GCI"; }},
 #endif
   };
   return rows;

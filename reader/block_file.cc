@@ -1,5 +1,7 @@
 #include "reader/block_file.h"
 
+#include "block/file_path.h"
+
 #include "reader/block_walk.h"
 #include "reader/parser_arena.h"
 #include "reader/read_ahead.h"
@@ -7,7 +9,6 @@
 #include "reader/text_decoding.h"
 
 #include <QDebug>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -197,8 +198,9 @@ std::optional<LoadResult> walkSections(SectionScan& scan) {
 // The file, open for reading piece by piece, when it is a regular file: a
 // pipe or a device could not be read a second time if the scan gave up.
 std::unique_ptr<QFile> openForStreaming(const QString& inputPath) {
-  if (!QFileInfo(inputPath).isFile()) return nullptr;
-  auto file = std::make_unique<QFile>(inputPath);
+  const QString path = systemPath(inputPath);
+  if (!QFileInfo(path).isFile()) return nullptr;
+  auto file = std::make_unique<QFile>(path);
   // Unbuffered: the pieces go straight from the system into the scan's text.
   if (!file->open(QIODevice::ReadOnly | QIODevice::Unbuffered) || file->isSequential()) return nullptr;
   return file;
@@ -237,8 +239,9 @@ FileRead fileFailure(pugi::xml_parse_status status, const QString& reason) {
 FileRead loadFile(pugi::xml_document& document, const QString& inputPath) {
   // A missing file is named in the same words wherever the system's own
   // wording would differ.
-  if (!QFileInfo::exists(inputPath)) return fileFailure(pugi::status_file_not_found, systemReason(ENOENT));
-  QFile file(inputPath);
+  const QString path = systemPath(inputPath);
+  if (!QFileInfo::exists(path)) return fileFailure(pugi::status_file_not_found, systemReason(ENOENT));
+  QFile file(path);
   if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
     return fileFailure(pugi::status_file_not_found, file.errorString());
   }
@@ -297,7 +300,7 @@ LoadResult loadWholeFile(const QString& inputPath) {
       [&]() -> std::optional<QByteArray> {
         // Reading the file again costs nothing on the success path and gives
         // the position in terms a user can look up in an editor.
-        QFile file(inputPath);
+        QFile file(systemPath(inputPath));
         if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
         return file.readAll();
       });
@@ -306,7 +309,7 @@ LoadResult loadWholeFile(const QString& inputPath) {
 }  // namespace
 
 LoadResult loadBlockFile(const QString& inputPath, LoadMode mode) {
-  if (QFileInfo(inputPath).isDir()) return failed(inputPath, systemReason(EISDIR));
+  if (QFileInfo(systemPath(inputPath)).isDir()) return failed(inputPath, systemReason(EISDIR));
   std::optional<LoadResult> result;
   if (mode == LoadMode::Streamed) result = streamFile(inputPath);
   if (!result) result = loadWholeFile(inputPath);
