@@ -34,12 +34,36 @@ endforeach()
 add_custom_target(block2gci_runtime_dlls ALL DEPENDS ${_staged})
 install(FILES ${_staged} DESTINATION .)
 
+# block2gci_windows_text(from to [CONFIGURE]): `to` is the text file `from`
+# as Notepad shows it right on every Windows: every line ends with CR LF, and
+# a text that is not pure ASCII (it is UTF-8 then) starts with a byte-order
+# mark, without which an older Notepad takes it for the ANSI code page.
+# CONFIGURE replaces @VARIABLE@ references first. Written when CMake
+# configures; a change of `from` configures again.
+function(block2gci_windows_text from to)
+  cmake_parse_arguments(ARG "CONFIGURE" "" "" ${ARGN})
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${from}")
+  file(READ "${from}" text)
+  if(ARG_CONFIGURE)
+    string(CONFIGURE "${text}" text @ONLY)
+  endif()
+  string(REPLACE "\r\n" "\n" text "${text}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  string(ASCII 239 187 191 bom)
+  string(FIND "${text}" "${bom}" bom_at)
+  string(REGEX REPLACE "[\t\r\n -~]" "" beyond_ascii "${text}")
+  if(NOT beyond_ascii STREQUAL "" AND NOT bom_at EQUAL 0)
+    string(PREPEND text "${bom}")
+  endif()
+  file(WRITE "${to}" "${text}")
+endfunction()
+
 # Licence notices. The texts come from the Debian packages the parts were
 # built from; NOTICE.txt says which applies to what and where Qt's source is.
 set(BLOCK2GCI_QT_SOURCE_VERSION "" CACHE STRING "Version of Debian's qtbase-opensource-src that Qt5Core.dll was built from")
 set(BLOCK2GCI_PUGIXML_SOURCE_VERSION "" CACHE STRING "Version of Debian's pugixml source package that was linked in")
-configure_file(${PROJECT_SOURCE_DIR}/docs/windows/NOTICE.txt.in ${PROJECT_BINARY_DIR}/package/NOTICE.txt @ONLY NEWLINE_STYLE CRLF)
-configure_file(${PROJECT_SOURCE_DIR}/docs/windows/README.txt.in ${PROJECT_BINARY_DIR}/package/README.txt @ONLY NEWLINE_STYLE CRLF)
+block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/windows/NOTICE.txt.in ${PROJECT_BINARY_DIR}/package/NOTICE.txt CONFIGURE)
+block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/windows/README.txt.in ${PROJECT_BINARY_DIR}/package/README.txt CONFIGURE)
 install(FILES ${PROJECT_BINARY_DIR}/package/README.txt ${PROJECT_BINARY_DIR}/package/NOTICE.txt DESTINATION .)
 foreach(_pair
     "/usr/share/common-licenses/LGPL-3|Qt-LGPL-3.0.txt"
@@ -53,11 +77,14 @@ foreach(_pair
   if(NOT EXISTS "${_from}")
     message(FATAL_ERROR "The licence text ${_from} is missing")
   endif()
-  configure_file("${_from}" ${PROJECT_BINARY_DIR}/package/licenses/${_to} COPYONLY)
+  block2gci_windows_text("${_from}" ${PROJECT_BINARY_DIR}/package/licenses/${_to})
   install(FILES ${PROJECT_BINARY_DIR}/package/licenses/${_to} DESTINATION licenses)
 endforeach()
 
+# Everything in one folder named as the zip, block2gci-VERSION-win64, as
+# command-line tools ship on Windows: unpacked into Downloads, the zip adds
+# one folder there.
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_FILE_NAME "block2gci-${PROJECT_VERSION}-win64")
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_STRIP_FILES ON)
