@@ -519,6 +519,25 @@ INSTANTIATE_TEST_SUITE_P(e2e, UnicodePath,
                                          UnicodePathRow{"OutsideTheBasicPlane", "\U0001F5FA", "block.xml"}),
                          RowLabel());
 
+// A path far beyond Windows' classic limit of 260 characters reads and
+// writes, through the streamed load and through the whole-file load, which
+// a document type declaration sends the block to.
+TEST_F(e2e, LongPathConvertsInBothLoads) {
+  QString folder = dir();
+  while (folder.size() < 320) folder += "/" + QString(40, QLatin1Char('d'));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString input = folder + "/block.xml";
+  for (const QByteArray& start : {QByteArray(), QByteArray("<!DOCTYPE Root>\n")}) {
+    SCOPED_TRACE(start.toStdString());
+    writeFile(input, start + sampleBlock());
+    const ToolRun r = run({input});
+    EXPECT_TRUE(exited(r, 0));
+    EXPECT_EQ(lines(r.err), convertedLines(input, beside(folder, "block.gci")));
+    EXPECT_EQ(readFile(folder + "/block.gci"), sampleGci());
+    ASSERT_TRUE(QFile::remove(folder + "/block.gci"));
+  }
+}
+
 TEST_F(e2e, OnlyTheLastSuffixIsReplaced) {
   writeFile(path("block.final.xml"), sampleBlock());
   const ToolRun r = run({path("block.final.xml")});
