@@ -1,5 +1,6 @@
 #include "app/run.h"
 
+#include "app/console_output.h"
 #include "convert/convert.h"
 #include "convert/diagnostics.h"
 #include "gci/gci_writer.h"
@@ -12,7 +13,6 @@
 #include <QStringList>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -85,15 +85,13 @@ void keepLogLinesOn(QLoggingCategory* category) {
 }
 
 void writeLogLine(QtMsgType, const QMessageLogContext&, const QString& message) {
-  const QByteArray line = message.toLocal8Bit() + '\n';
-  std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-  std::fflush(stderr);
+  writeText(StdStream::Error, message + QLatin1Char('\n'));
 }
 
 // Prints `text` on standard output; a text that cannot be written is a
 // failure like any other.
 int printToStdout(const char* text) {
-  if (std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0) {
+  if (!writeText(StdStream::Output, QString::fromLatin1(text))) {
     qDebug() << "Write failed:" << QStringLiteral("standard output") << QString::fromLocal8Bit(std::strerror(errno));
     return 1;
   }
