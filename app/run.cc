@@ -1,5 +1,7 @@
 #include "app/run.h"
 
+#include "app/command_line.h"
+#include "app/console_output.h"
 #include "convert/convert.h"
 #include "convert/diagnostics.h"
 #include "gci/gci_writer.h"
@@ -12,7 +14,6 @@
 #include <QStringList>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -31,6 +32,9 @@ const char kHelp[] =
     "and per measurement, in image-centred coordinates, with CR LF line ends.\n"
     "\n"
     "  -h, --help   print this help and exit\n"
+#if defined(Q_OS_WIN)
+    "  /?           print this help and exit\n"
+#endif
     "  --version    print the version and exit\n"
     "\n"
     "Give a file named like an option as ./--help.\n"
@@ -85,15 +89,13 @@ void keepLogLinesOn(QLoggingCategory* category) {
 }
 
 void writeLogLine(QtMsgType, const QMessageLogContext&, const QString& message) {
-  const QByteArray line = message.toLocal8Bit() + '\n';
-  std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-  std::fflush(stderr);
+  writeText(StdStream::Error, message + QLatin1Char('\n'));
 }
 
 // Prints `text` on standard output; a text that cannot be written is a
 // failure like any other.
 int printToStdout(const char* text) {
-  if (std::fputs(text, stdout) < 0 || std::fflush(stdout) != 0) {
+  if (!writeText(StdStream::Output, QString::fromLatin1(text))) {
     qDebug() << "Write failed:" << QStringLiteral("standard output") << QString::fromLocal8Bit(std::strerror(errno));
     return 1;
   }
@@ -153,9 +155,14 @@ void installLogHandler() {
 int runCommandLine(int argc, char** argv) {
   try {
     if (argc < 2) return printToStdout("Parameters: szXmlPath\n");
-    const char* argument = argv[1];
-    if (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0) return printToStdout(kHelp);
-    if (std::strcmp(argument, "--version") == 0) return printToStdout("block2gci " BLOCK2GCI_VERSION "\n");
+    switch (requestOf(argv[1])) {
+      case Request::Help:
+        return printToStdout(kHelp);
+      case Request::Version:
+        return printToStdout("block2gci " BLOCK2GCI_VERSION "\n");
+      case Request::Convert:
+        break;
+    }
     const QStringList arguments = argumentsAfterProgram(argc, argv);
     warnAboutIgnoredArguments(arguments.mid(1));
     return convert(arguments.value(0));

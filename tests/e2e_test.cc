@@ -161,6 +161,12 @@ TEST_F(e2e, HelpListsUsageExitStatusAndLogLines) {
     EXPECT_NE(r.out.find(text), std::string::npos) << text;
   }
   EXPECT_EQ(run({"--version"}).out, "block2gci " BLOCK2GCI_VERSION + kEol);
+#ifdef Q_OS_WIN
+  // Windows programs take "/?" for the help.
+  const ToolRun slash = run({"/?"}, dir());
+  EXPECT_TRUE(exited(slash, 0));
+  EXPECT_EQ(slash.out, r.out);
+#endif
 }
 
 #ifdef Q_OS_UNIX
