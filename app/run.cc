@@ -61,6 +61,8 @@ const char kHelp[] =
     "  Warning: control point \"NAME\": its name has bytes that are not UTF-8, ...\n"
     "  Warning: photo N (\"PATH\"): its image name \"NAME\" has characters that the local\n"
     "           8-bit encoding cannot represent, written as \"TEXT\"\n"
+    "  Warning: the block file is probably saved in a Windows code page, not in UTF-8:\n"
+    "           save it as UTF-8 ...    once, after names with bytes that are not UTF-8\n"
     "  Warning: and K more ...           after 20 lines of one kind\n"
     "  Generate file:  \"PATH\"           the GCI file was written\n"
     "  Written: N control points (C check points), M measurements\n"
