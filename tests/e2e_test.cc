@@ -368,6 +368,45 @@ INSTANTIATE_TEST_SUITE_P(
         LoadFailureRow{"Directory", LoadFailureRow::Directory, "", ""}),
     RowLabel());
 
+// --- File names of devices ------------------------------------------------------
+
+struct DeviceNameRow {
+  const char* label;
+  const char* argument;  // in the scratch directory, the working directory
+  const char* device;    // as the refusal names it
+};
+using DeviceName = Table<DeviceNameRow>;
+
+// Windows opens a device, in any folder, for a file named like one: such an
+// input (and nul.xml, whose output would be nul.gci) is refused before
+// anything is opened. Elsewhere these are ordinary file names.
+TEST_P(DeviceName, IsRefusedOnWindowsOnly) {
+  const DeviceNameRow& row = GetParam();
+  const QString argument = QString::fromLatin1(row.argument);
+#ifdef Q_OS_WIN
+  const ToolRun r = run({argument}, dir());
+  EXPECT_TRUE(exited(r, 1));
+  EXPECT_EQ(
+      lines(r.err),
+      (Lines{kOpenFailed, reasonLine(argument, std::string(row.device) + " is a device name reserved on Windows")}));
+  EXPECT_EQ(listDir(dir()), Lines{});
+#else
+  writeFile(path(argument), sampleBlock());
+  const QString output = argument.left(argument.lastIndexOf('.')) + ".gci";
+  const ToolRun r = run({argument}, dir());
+  EXPECT_TRUE(exited(r, 0));
+  EXPECT_EQ(lines(r.err), convertedLines(argument, beside(".", output)));
+  EXPECT_EQ(readFile(path(output)), sampleGci());
+#endif
+  EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(e2e, DeviceName,
+                         testing::Values(DeviceNameRow{"ConAsInput", "con.xml", "CON"},
+                                         DeviceNameRow{"OutputWouldBeNul", "nul.xml", "NUL"},
+                                         DeviceNameRow{"AnyCaseAndSuffixes", "Lpt1.block.xml", "LPT1"}),
+                         RowLabel());
+
 // --- Well-formed inputs without control points ---------------------------------
 
 struct NoOutputRow {
