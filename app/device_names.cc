@@ -26,7 +26,8 @@ QString reservedDeviceName(const QString& fileName) {
       stem == QLatin1String("NUL")) {
     return stem;
   }
-  const bool port = stem.size() == 4 && (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")));
+  const bool port =
+      stem.size() == 4 && (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")));
   return port && isPortDigit(stem.at(3)) ? stem : QString();
 }
 
