@@ -393,7 +393,8 @@ TEST_P(DeviceName, IsRefusedOnWindowsOnly) {
 #endif
 }
 
-INSTANTIATE_TEST_SUITE_P(e2e, DeviceName, testing::Values("con.xml", "nul.xml"));
+INSTANTIATE_TEST_SUITE_P(e2e, DeviceName, testing::Values("con.xml", "nul.xml"),
+                         [](const testing::TestParamInfo<const char*>& row) { return std::string(row.param, 3); });
 
 // --- Well-formed inputs without control points ---------------------------------
 
