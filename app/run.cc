@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/console_output.h"
+#include "app/device_names.h"
 #include "convert/convert.h"
 #include "convert/diagnostics.h"
 #include "gci/gci_writer.h"
@@ -65,6 +66,8 @@ const char kHelp[] =
     "  Warning: control point \"NAME\": its name has bytes that are not UTF-8, ...\n"
     "  Warning: photo N (\"PATH\"): its image name \"NAME\" has characters that the local\n"
     "           8-bit encoding cannot represent, written as \"TEXT\"\n"
+    "  Warning: the block file is probably saved in a Windows code page, not in UTF-8:\n"
+    "           save it as UTF-8 ...    once, after names with bytes that are not UTF-8\n"
     "  Warning: and K more ...           after 20 lines of one kind\n"
     "  Generate file:  \"PATH\"           the GCI file was written\n"
     "  Written: N control points (C check points), M measurements\n"
@@ -133,6 +136,11 @@ void warnNothingWritten(const LoadResult& loaded) {
 }
 
 int convert(const QString& inputPath) {
+#if defined(Q_OS_WIN)
+  // Windows opens a device for such a name, in any directory: reading the
+  // console or writing to a port is never what the user meant.
+  if (!checkDeviceNames(inputPath, gciOutputPath(inputPath))) return 1;
+#endif
   const LoadResult loaded = loadBlockFile(inputPath);
   // Before the conversion, which gives unknown photo ids default entries.
   warnAboutBlock();

@@ -321,6 +321,14 @@ void warnAboutImageNames(const std::vector<int>& measured) {
   shared.finish();
 }
 
+// What to do about texts with bytes that are not UTF-8: such bytes are
+// nearly always those of a file that an editor saved in the system's ANSI
+// code page. The parser reads no Windows code page, and a declaration of
+// one is read as UTF-8; of the 8-bit encodings it reads ISO-8859-1 alone.
+const char kCodePageHint[] =
+    "Warning: the block file is probably saved in a Windows code page, not in UTF-8: save it as UTF-8 (or declare "
+    "its encoding if it is ISO-8859-1) and convert it again";
+
 // `text` as the GCI file will hold it, read back.
 QString asWritten(const QString& text, QTextCodec* codec) { return codec->toUnicode(codec->fromUnicode(text)); }
 
@@ -337,11 +345,13 @@ bool representable(const QString& text, QTextCodec* codec) {
 void warnAboutCharacters(const std::vector<int>& measured) {
   Capped capped("text written with other characters", "texts written with other characters");
   QTextCodec* const codec = QTextCodec::codecForLocale();
+  bool notUtf8 = false;  // a text with bytes that are not UTF-8, logged or not
   QSet<int> lostNames;
   for (const int index : readNotes.lostPointNames) lostNames.insert(index);
   for (size_t index = 0; index < controlPoints.size(); ++index) {
     const QString& name = controlPoints[index].name;
     if (lostNames.contains(static_cast<int>(index))) {
+      notUtf8 = true;
       if (capped.admit()) {
         qDebug().nospace() << "Warning: control point " << PointRef{index}
                            << ": its name has bytes that are not UTF-8, written as replacement characters";
@@ -358,6 +368,7 @@ void warnAboutCharacters(const std::vector<int>& measured) {
     const PhotoInfo& photo = photoTable.at(id);
     const QString name = completeBaseName(photo.imagePath);
     if (lostPaths.contains(id) && name.contains(QChar(0xFFFD))) {
+      notUtf8 = true;
       if (capped.admit()) {
         qDebug().nospace() << "Warning: photo " << id << " (" << photo.imagePath << "): its image name " << name
                            << " has bytes that are not UTF-8, written as replacement characters";
@@ -368,6 +379,9 @@ void warnAboutCharacters(const std::vector<int>& measured) {
                          << asWritten(name, codec);
     }
   }
+  // The advice comes once, after the texts it explains and their count.
+  capped.finish();
+  if (notUtf8) qDebug().noquote() << kCodePageHint;
 }
 
 }  // namespace

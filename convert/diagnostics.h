@@ -54,10 +54,16 @@
 //     characters lost to the encoding of the file (bytes that are not UTF-8)
 //     or that the local 8-bit encoding cannot represent:
 //       Warning: control point "M\uFFFDller": its name has bytes that are not UTF-8, written as replacement characters
-//       Warning: photo 3 ("b/\uFFFD.JPG"): its image name "\uFFFD" has bytes that are not UTF-8, written as replacement
-//       characters Warning: control point "\u0391": its name has characters that the local 8-bit encoding cannot
-//       represent, written as "?" Warning: photo 3 ("b/\u0391.JPG"): its image name "\u0391" has characters that the
-//       local 8-bit encoding cannot represent, written as "?"
+//       Warning: photo 3 ("b/\uFFFD.JPG"): its image name "\uFFFD" has bytes that are not UTF-8, written as
+//         replacement characters
+//       Warning: control point "\u0391": its name has characters that the local 8-bit encoding cannot represent,
+//         written as "?"
+//       Warning: photo 3 ("b/\u0391.JPG"): its image name "\u0391" has characters that the local 8-bit encoding
+//         cannot represent, written as "?"
+//     then, once, when any text had bytes that are not UTF-8 (whether its
+//     line was logged or only counted), what to do about it:
+//       Warning: the block file is probably saved in a Windows code page, not in UTF-8: save it as UTF-8 (or
+//         declare its encoding if it is ISO-8859-1) and convert it again
 // Must run before convertMeasurements, which gives unknown ids default
 // entries and moves the coordinates. Reads the stores only.
 void warnAboutBlock();

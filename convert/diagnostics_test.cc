@@ -15,6 +15,10 @@
 
 namespace {
 
+const QString kCodePageHint = QStringLiteral(
+    "Warning: the block file is probably saved in a Windows code page, not in UTF-8: save it as UTF-8 (or declare "
+    "its encoding if it is ISO-8859-1) and convert it again");
+
 class DiagnosticsTest : public StoresTest {
  protected:
   static QStringList warnings() {
@@ -230,7 +234,21 @@ TEST_F(DiagnosticsTest, ImageNamesOfMeasuredPhotosOnly) {
                 R"(Warning: photo 4 ("cam3/") has an empty image name)",
                 QString::fromUtf8("Warning: photo 7 (\"x/\xEF\xBF\xBD.JPG\"): its image name \"\xEF\xBF\xBD\" has "
                                   "bytes that are not UTF-8, written as replacement characters"),
+                kCodePageHint,
             }));
+}
+
+// However many texts have bytes that are not UTF-8, logged or only
+// counted, one line after them says what to do; without such texts none.
+TEST_F(DiagnosticsTest, TextsThatAreNotUtf8GetOneHintAfterThem) {
+  for (const int lost : {0, 2, kMaxLinesPerKind + 1}) {
+    resetStores();
+    for (int i = 0; i < kMaxLinesPerKind + 1; ++i) appendControlPoint(point("P"));
+    for (int i = 0; i < lost; ++i) readNotes.lostPointNames.push_back(i);
+    const QStringList lines = warnings();
+    EXPECT_EQ(lines.count(kCodePageHint), lost > 0 ? 1 : 0) << lost;
+    EXPECT_EQ(!lines.isEmpty() && lines.last() == kCodePageHint, lost > 0) << lost;
+  }
 }
 
 TEST(WrittenSummaryTest, CountsAndWording) {

@@ -236,7 +236,9 @@ INSTANTIATE_TEST_SUITE_P(
                       "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<AnyRoot>"},
                      {"<Name>GCP_01</Name>", "<Name>M\xFCller</Name>", "<Name>M\xEF\xBF\xBDller</Name>"}},
                     {"Warning: control point " + quoted(QString::fromUtf8("M\xEF\xBF\xBDller")) +
-                     ": its name has bytes that are not UTF-8, written as replacement characters"},
+                         ": its name has bytes that are not UTF-8, written as replacement characters",
+                     "Warning: the block file is probably saved in a Windows code page, not in UTF-8: save it as "
+                     "UTF-8 (or declare its encoding if it is ISO-8859-1) and convert it again"},
                     true},
         WarningCase{"NameOutsideTheLocalEncoding",
                     {{"<Name>GCP_01</Name>", "<Name>\xCE\x91\xCE\xBB\xCF\x86\xCE\xB1</Name>", ""}},

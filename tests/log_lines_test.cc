@@ -46,6 +46,8 @@ const std::vector<Kind> kKinds = {
     {"same image name", R"(Warning: photos \S+ \(".*"\) and \S+ \(".*"\) have the same image name ")"},
     {"not UTF-8", R"(Warning: .*: its (image )?name .*has bytes that are not UTF-8)"},
     {"not representable", R"(Warning: .*: its (image )?name .*has characters that the local)"},
+    {"code page",
+     R"(^Warning: the block file is probably saved in a Windows code page, not in UTF-8: save it as UTF-8)"},
     {"more of a kind", R"(^Warning: and \S+ more)"},
     {"written", R"(^Generate file:  ")"},
     {"summary", R"(^Written: \S+ control points \(\S+ check points\), \S+ measurements)"},

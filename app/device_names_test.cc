@@ -1,0 +1,35 @@
+#include "app/device_names.h"
+
+#include "tests/support/log_capture.h"
+#include "tests/support/qt_print.h"
+
+#include <gtest/gtest.h>
+
+#include <QChar>
+
+#include <utility>
+
+namespace {
+
+TEST(DeviceNamesTest, ReservedNamesInAnyCaseWithOrWithoutSuffix) {
+  const QString one(QChar(0x00B9)), three(QChar(0x00B3));  // superscript digits
+  const std::pair<QString, QString> reserved[] = {
+      {"con.xml", "CON"},   {"CON", "CON"},   {"Prn.xml", "PRN"},         {"aux.block.xml", "AUX"},
+      {"NuL .xml", "NUL"},  {"con  ", "CON"}, {"con .", "CON"},           {"com1.xml", "COM1"},
+      {"COM9.gci", "COM9"}, {"lpt5", "LPT5"}, {"com" + one, "COM" + one}, {"LPT" + three + ".x", "LPT" + three}};
+  for (const auto& [name, device] : reserved) EXPECT_EQ(reservedDeviceName(name), device) << name.toStdString();
+  for (const char* name :
+       {"CONSOLE.xml", "com10.xml", "com0.xml", "lpt.xml", "nul_x.xml", " con.xml", "x.con", ".con", ""}) {
+    EXPECT_EQ(reservedDeviceName(name), QString()) << name;
+  }
+}
+
+// The run checks the input first, so only a later way of naming the output
+// could reach the second refusal.
+TEST(DeviceNamesTest, ReservedOutputIsAFailedWrite) {
+  LogCapture log;
+  EXPECT_FALSE(checkDeviceNames("con/block.xml", "./nul.gci"));
+  EXPECT_EQ(log.lines(), QStringList{R"(Write failed: "./nul.gci" "NUL is a device name reserved on Windows")"});
+}
+
+}  // namespace
