@@ -2,7 +2,6 @@
 
 #include "app/command_line.h"
 #include "app/console_output.h"
-#include "app/device_names.h"
 #include "convert/convert.h"
 #include "convert/diagnostics.h"
 #include "gci/gci_writer.h"
@@ -136,11 +135,6 @@ void warnNothingWritten(const LoadResult& loaded) {
 }
 
 int convert(const QString& inputPath) {
-#if defined(Q_OS_WIN)
-  // Windows opens a device for such a name, in any directory: reading the
-  // console or writing to a port is never what the user meant.
-  if (!checkDeviceNames(inputPath, gciOutputPath(inputPath))) return 1;
-#endif
   const LoadResult loaded = loadBlockFile(inputPath);
   // Before the conversion, which gives unknown photo ids default entries.
   warnAboutBlock();

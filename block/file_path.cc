@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #if defined(Q_OS_WIN)
 #include <windows.h>
@@ -41,3 +42,37 @@ QString systemPath(const QString& path) { return path; }
 NativePath nativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 #endif
+
+namespace {
+
+// The digits of COM1..COM9 and LPT1..LPT9: '1' to '9' and the superscripts
+// of Latin-1.
+bool isPortDigit(QChar c) {
+  return (c >= QLatin1Char('1') && c <= QLatin1Char('9')) || c == QChar(0x00B9) || c == QChar(0x00B2) ||
+         c == QChar(0x00B3);
+}
+
+}  // namespace
+
+QString reservedDeviceName(const QString& fileName) {
+  QString stem = fileName.left(fileName.indexOf(QLatin1Char('.')));
+  while (stem.endsWith(QLatin1Char(' '))) stem.chop(1);
+  stem = stem.toUpper();
+  if (stem == QLatin1String("CON") || stem == QLatin1String("PRN") || stem == QLatin1String("AUX") ||
+      stem == QLatin1String("NUL")) {
+    return stem;
+  }
+  const bool port =
+      stem.size() == 4 && (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")));
+  return port && isPortDigit(stem.at(3)) ? stem : QString();
+}
+
+QString reservedNameReason(const QString& path) {
+#if defined(Q_OS_WIN)
+  const QString device = reservedDeviceName(QFileInfo(path).fileName());
+  if (!device.isEmpty()) return device + QStringLiteral(" is a device name reserved on Windows");
+#else
+  Q_UNUSED(path)
+#endif
+  return QString();
+}

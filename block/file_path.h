@@ -26,3 +26,19 @@ using NativePath = std::basic_string<NativeChar>;
 // systemPath(path) with the \\?\ (or \\?\UNC\) prefix, so that no length
 // limit applies; elsewhere the path in the local 8-bit encoding.
 NativePath nativePath(const QString& path);
+
+// The device that Windows opens for a file called `fileName` (a name without
+// directories) instead of a file, in capitals ("CON", "LPT1", "COM²"), or an
+// empty string for an ordinary file name. A name is a device name when its
+// part before the first '.', with trailing blanks dropped, is CON, PRN, AUX,
+// NUL, COM1 to COM9 or LPT1 to LPT9 in any case; the superscript digits ¹, ²
+// and ³ count as digits after COM and LPT. So "con.xml", "Nul .x.xml" and
+// "aux" are device names; "CONSOLE.xml", "com10.xml" and "nul_x.xml" are not.
+// Plain code that answers the same on every platform.
+QString reservedDeviceName(const QString& fileName);
+
+// Why `path` cannot be read or written as a file: on Windows, when its file
+// name is a device name ("CON is a device name reserved on Windows"), so
+// that a device is never read from or written to by mistake. Empty when it
+// can, and always empty elsewhere, where such names are ordinary.
+QString reservedNameReason(const QString& path);

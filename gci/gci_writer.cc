@@ -119,6 +119,8 @@ WriteResult writeGciFile(const QString& inputPath) {
   if (controlPoints.empty()) return WriteResult{};
 
   const QString outputPath = gciOutputPath(inputPath);
+  const QString reserved = reservedNameReason(outputPath);
+  if (!reserved.isEmpty()) return failed(outputPath, reserved);
   if (isSameFile(outputPath, inputPath)) {
     return failed(outputPath, QStringLiteral("The output would replace the input file"));
   }

@@ -47,5 +47,6 @@ QByteArray formatGci(const std::vector<ControlPoint>& points);
 // piece as it is formatted: a failure or an interrupt leaves an earlier
 // output as it was and no partial file. A failure is logged as "Write
 // failed:" with the path and the reason. The output never replaces the
-// input file itself, however the two are spelled (isSameFile).
+// input file itself, however the two are spelled (isSameFile), nor is it
+// written to a device named like a file (reservedNameReason).
 WriteResult writeGciFile(const QString& inputPath);

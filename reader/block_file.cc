@@ -309,6 +309,9 @@ LoadResult loadWholeFile(const QString& inputPath) {
 }  // namespace
 
 LoadResult loadBlockFile(const QString& inputPath, LoadMode mode) {
+  // Before anything is opened: a device is never read by mistake.
+  const QString reserved = reservedNameReason(inputPath);
+  if (!reserved.isEmpty()) return failed(inputPath, reserved);
   if (QFileInfo(systemPath(inputPath)).isDir()) return failed(inputPath, systemReason(EISDIR));
   std::optional<LoadResult> result;
   if (mode == LoadMode::Streamed) result = streamFile(inputPath);

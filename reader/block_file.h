@@ -49,7 +49,8 @@ constexpr std::size_t kPieceSize = std::size_t(1) << 20;
 // Logs "filePath:" with the path after a successful walk (also when the
 // root has no `Block`). When the file cannot be loaded it logs "Open failed"
 // and a line with the path and the reason, `Reason: "a.xml" "..."`, and
-// leaves the stores as they were.
+// leaves the stores as they were. On Windows a file named like a device
+// (reservedNameReason) is refused so, before anything is opened.
 LoadResult loadBlockFile(const QString& inputPath, LoadMode mode = LoadMode::Streamed);
 
 // Loads the `size` bytes at `data` as loadBlockFile loads a file's bytes
