@@ -482,7 +482,10 @@ std::vector<GoldenRow> goldenRows() {
                                GoldenRow{"DotBackslash", "in", ".\\block.xml", "."},
                                GoldenRow{"SubdirectoryBackslash", ".", "in\\block.xml", "in"},
                                GoldenRow{"ParentBackslash", "in", "..\\in\\block.xml", "../in"},
-                               GoldenRow{"MixedSeparators", ".", "%1\\in/block.xml", "%1/in"}}) {
+                               GoldenRow{"MixedSeparators", ".", "%1\\in/block.xml", "%1/in"},
+                               // Device paths keep their folder part as typed.
+                               GoldenRow{"DevicePath", ".", "\\\\?\\%2\\in\\block.xml", "\\\\?\\%2\\in"},
+                               GoldenRow{"DeviceNamespace", ".", "\\\\.\\%2\\in\\block.xml", "\\\\.\\%2\\in"}}) {
     rows.push_back(row);
   }
 #endif
@@ -507,6 +510,16 @@ TEST_F(e2e, DriveLetterPath) {
   EXPECT_EQ(lines(r.err), exampleLines(argument, beside(scratch, "block.gci")));
   EXPECT_EQ(readFile(scratch + "/block.gci"), exampleGci());
   EXPECT_EQ(listDir(scratch), (Lines{"block.gci", "block.xml"}));
+
+  // Relative to the drive's current folder, which is the working folder:
+  // the output goes there too, not to the drive's root.
+  ASSERT_TRUE(QFile::remove(scratch + "/block.gci"));
+  const QString driveRelative = scratch.left(2) + "block.xml";
+  const ToolRun relative = run({driveRelative}, scratch);
+  EXPECT_TRUE(exited(relative, 0));
+  EXPECT_EQ(lines(relative.err), exampleLines(driveRelative, scratch.left(2) + "block.gci"));
+  EXPECT_EQ(readFile(scratch + "/block.gci"), exampleGci());
+  EXPECT_FALSE(exists(scratch.left(3) + "block.gci"));
 }
 #endif
 
