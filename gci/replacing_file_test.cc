@@ -87,25 +87,6 @@ TEST_P(SameFileTest, JudgesByIdentityNotSpelling) {
 INSTANTIATE_TEST_SUITE_P(Spellings, SameFileTest, ::testing::ValuesIn(spellingRows()),
                          [](const ::testing::TestParamInfo<SpellingRow>& row) { return row.param.label; });
 
-TEST_F(ReplacingFileTest, AppearsOnlyWhenCommitted) {
-  {
-    ReplacingFile file(path("a.gci"));
-    ASSERT_TRUE(file.open());
-    ASSERT_TRUE(file.write("new", 3));
-    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files).size(), 2);
-    EXPECT_EQ(readFile(path("a.gci")), "earlier");
-  }  // dropped without commit()
-  EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{"a.gci"});
-  EXPECT_EQ(readFile(path("a.gci")), "earlier");
-
-  ReplacingFile file(path("a.gci"));
-  ASSERT_TRUE(file.open());
-  ASSERT_TRUE(file.write("new", 3));
-  ASSERT_TRUE(file.commit()) << file.errorString().toStdString();
-  EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{"a.gci"});
-  EXPECT_EQ(readFile(path("a.gci")), "new");
-}
-
 #if defined(Q_OS_WIN)
 // Ctrl-C in the middle of a write: the handler, run as the console would run
 // it, removes the temporary file although it is still open, says so and
