@@ -195,10 +195,10 @@ std::optional<LoadResult> walkSections(SectionScan& scan) {
   return LoadResult{LoadResult::Loaded, QString()};
 }
 
-// The file, open for reading piece by piece, when it is a regular file: a
-// pipe or a device could not be read a second time if the scan gave up.
-std::unique_ptr<QFile> openForStreaming(const QString& inputPath) {
-  const QString path = systemPath(inputPath);
+// The file at `path` (as systemPath gives it), open for reading piece by
+// piece, when it is a regular file: a pipe or a device could not be read a
+// second time if the scan gave up.
+std::unique_ptr<QFile> openForStreaming(const QString& path) {
   if (!QFileInfo(path).isFile()) return nullptr;
   auto file = std::make_unique<QFile>(path);
   // Unbuffered: the pieces go straight from the system into the scan's text.
@@ -206,8 +206,8 @@ std::unique_ptr<QFile> openForStreaming(const QString& inputPath) {
   return file;
 }
 
-std::optional<LoadResult> streamFile(const QString& inputPath) {
-  const std::unique_ptr<QFile> file = openForStreaming(inputPath);
+std::optional<LoadResult> streamFile(const QString& path) {
+  const std::unique_ptr<QFile> file = openForStreaming(path);
   if (!file) return std::nullopt;
   const qint64 size = file->size();
   SectionScan scan;
@@ -232,14 +232,14 @@ FileRead fileFailure(pugi::xml_parse_status status, const QString& reason) {
   return read;
 }
 
-// Reads the whole file into memory of the parser's own and parses it there.
-// The file is opened as the streamed load opens it, so that every path that
-// one reaches (of any length, in any spelling the system takes) is reached
-// here too. A file of unknown size (a pipe, a device) is read to its end.
-FileRead loadFile(pugi::xml_document& document, const QString& inputPath) {
+// Reads the whole file at `path` (as systemPath gives it) into memory of
+// the parser's own and parses it there. The file is opened as the streamed
+// load opens it, so that every path that one reaches (of any length, in any
+// spelling the system takes) is reached here too. A file of unknown size (a
+// pipe, a device) is read to its end.
+FileRead loadFile(pugi::xml_document& document, const QString& path) {
   // A missing file is named in the same words wherever the system's own
   // wording would differ.
-  const QString path = systemPath(inputPath);
   if (!QFileInfo::exists(path)) return fileFailure(pugi::status_file_not_found, systemReason(ENOENT));
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
@@ -294,13 +294,15 @@ LoadResult parseWhole(const QString& inputPath, const std::function<FileRead(pug
   return loaded;
 }
 
-LoadResult loadWholeFile(const QString& inputPath) {
+// Loads the file at `path` (as systemPath gives it) whole; a failure names
+// `inputPath`, as the user gave it.
+LoadResult loadWholeFile(const QString& inputPath, const QString& path) {
   return parseWhole(
-      inputPath, [&](pugi::xml_document& document) { return loadFile(document, inputPath); },
+      inputPath, [&](pugi::xml_document& document) { return loadFile(document, path); },
       [&]() -> std::optional<QByteArray> {
         // Reading the file again costs nothing on the success path and gives
         // the position in terms a user can look up in an editor.
-        QFile file(systemPath(inputPath));
+        QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
         return file.readAll();
       });
@@ -312,10 +314,12 @@ LoadResult loadBlockFile(const QString& inputPath, LoadMode mode) {
   // Before anything is opened: a device is never read by mistake.
   const QString reserved = reservedNameReason(inputPath);
   if (!reserved.isEmpty()) return failed(inputPath, reserved);
-  if (QFileInfo(systemPath(inputPath)).isDir()) return failed(inputPath, systemReason(EISDIR));
+  // Resolved once, so that every open below reaches the same file.
+  const QString path = systemPath(inputPath);
+  if (QFileInfo(path).isDir()) return failed(inputPath, systemReason(EISDIR));
   std::optional<LoadResult> result;
-  if (mode == LoadMode::Streamed) result = streamFile(inputPath);
-  if (!result) result = loadWholeFile(inputPath);
+  if (mode == LoadMode::Streamed) result = streamFile(path);
+  if (!result) result = loadWholeFile(inputPath, path);
   if (*result) qDebug() << "filePath:" << inputPath;
   return *result;
 }
