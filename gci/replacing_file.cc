@@ -125,8 +125,7 @@ bool ReplacingFile::open() {
       return fail();
     }
     handle_ = reinterpret_cast<intptr_t>(handle);
-    temporary_ = std::move(name);
-    pendingTemporary = temporary_.c_str();
+    holdTemporary(std::move(name));
     return true;
   }
   return fail();
@@ -149,8 +148,7 @@ bool ReplacingFile::commit() {
   const bool closed = CloseHandle(asHandle(handle_));
   handle_ = -1;
   if (!closed || !MoveFileExW(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) return fail();
-  pendingTemporary = nullptr;
-  temporary_.clear();
+  releaseTemporary();
   return true;
 }
 
@@ -159,8 +157,7 @@ void ReplacingFile::discard() {
   if (handle_ != -1) CloseHandle(asHandle(handle_));
   handle_ = -1;
   if (!temporary_.empty()) DeleteFileW(temporary_.c_str());
-  pendingTemporary = nullptr;
-  temporary_.clear();
+  releaseTemporary();
 }
 
 bool ReplacingFile::fail() {
@@ -218,8 +215,7 @@ bool ReplacingFile::open() {
       return fail();
     }
     handle_ = fd;
-    temporary_ = std::move(name);
-    pendingTemporary = temporary_.c_str();
+    holdTemporary(std::move(name));
     if (replaces) ::fchmod(fd, existing.st_mode & 07777);
     return true;
   }
@@ -245,8 +241,7 @@ bool ReplacingFile::commit() {
   if (temporary_.empty()) return true;
   NoInterrupts guard;
   if (::rename(temporary_.c_str(), path_.c_str()) != 0) return fail();
-  pendingTemporary = nullptr;
-  temporary_.clear();
+  releaseTemporary();
   return true;
 }
 
@@ -255,8 +250,7 @@ void ReplacingFile::discard() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
   handle_ = -1;
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
-  pendingTemporary = nullptr;
-  temporary_.clear();
+  releaseTemporary();
 }
 
 bool ReplacingFile::fail() {
@@ -294,5 +288,15 @@ void onInterrupt(int cause) {
 #endif
 
 ReplacingFile::ReplacingFile(const QString& path) : path_(nativePath(path)) {}
+
+void ReplacingFile::holdTemporary(NativePath name) {
+  temporary_ = std::move(name);
+  pendingTemporary = temporary_.c_str();
+}
+
+void ReplacingFile::releaseTemporary() {
+  pendingTemporary = nullptr;
+  temporary_.clear();
+}
 
 ReplacingFile::~ReplacingFile() { discard(); }

@@ -46,6 +46,11 @@ class ReplacingFile {
  private:
   bool fail();
   void discard();
+  // Makes `name` the temporary file, and the one an interrupt removes;
+  // called, as releaseTemporary, while interrupts are held off.
+  void holdTemporary(NativePath name);
+  // Forgets the temporary file, once it is renamed or removed.
+  void releaseTemporary();
 
   NativePath path_;
   NativePath temporary_;   // empty when writing in place, or when none is open
