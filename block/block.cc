@@ -2,6 +2,8 @@
 
 #include "block/read_notes.h"
 
+#include <utility>
+
 PhotoTable photoTable;
 std::vector<ControlPoint> controlPoints;
 std::vector<PhotoInfo> droppedPhotos;
@@ -31,4 +33,13 @@ void resetStores() {
   controlPoints.clear();
   droppedPhotos.clear();
   readNotes = ReadNotes();
+}
+
+SavedStores saveStores() { return SavedStores{photoTable, controlPoints, droppedPhotos, readNotes}; }
+
+void restoreStores(SavedStores saved) {
+  photoTable = std::move(saved.photoTable);
+  controlPoints = std::move(saved.controlPoints);
+  droppedPhotos = std::move(saved.droppedPhotos);
+  readNotes = std::move(saved.readNotes);
 }

@@ -3,6 +3,8 @@
 // The block records and the two process-wide stores that carry a block from
 // the reader, through the conversion, to the writer.
 
+#include "block/read_notes.h"
+
 #include <QString>
 
 #include <map>
@@ -64,3 +66,17 @@ void appendControlPoint(const ControlPoint& point);
 // Empties the stores (droppedPhotos and readNotes too), so that tests (and any caller that converts several
 // blocks in one process) start from nothing.
 void resetStores();
+
+// What every store (readNotes too) holds at one moment.
+struct SavedStores {
+  PhotoTable photoTable;
+  std::vector<ControlPoint> controlPoints;
+  std::vector<PhotoInfo> droppedPhotos;
+  ReadNotes readNotes;
+};
+
+// A copy of what the stores hold now; costs nothing when they are empty.
+SavedStores saveStores();
+
+// Puts back what `saved` holds, as if the stores had not changed since.
+void restoreStores(SavedStores saved);

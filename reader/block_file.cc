@@ -1,12 +1,10 @@
 #include "reader/block_file.h"
 
+#include "block/block.h"
 #include "block/file_path.h"
-
 #include "reader/block_walk.h"
-#include "reader/parser_arena.h"
-#include "reader/read_ahead.h"
-#include "reader/section_scan.h"
-#include "reader/text_decoding.h"
+#include "stream/section_stream.h"
+#include "stream/text_decoding.h"
 
 #include <QDebug>
 #include <QFile>
@@ -21,21 +19,22 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 // Loading runs in stages, each a function below:
 //
 //   openForStreaming  the file, if it is a regular file that can be read twice
-//   streamSections    its bytes piece by piece: detectedEncoding, then
-//                     ReadAhead, which reads and decodes (ParserDecoder) on a
-//                     second thread, then the SectionScan, which checks
-//                     everything and keeps the read sections
-//   walkSections      a tree of the read sections alone, in a ParserArena,
-//                     walked by walkBlock
+//   streamBlock       its bytes piece by piece through streamSections, which
+//                     checks everything and hands each child of a read
+//                     section to a ChildReader: parsed alone, read into the
+//                     stores by a SectionReader, then dropped
 //   loadWholeFile     when a stage above is not sure: the parser's own load
-//                     of the whole file, and its failure reason
+//                     of the whole file, walked by walkBlock, and its
+//                     failure reason
 //
-// The stores are written by walkBlock alone, after the document is known to
-// be good, so a stage that gives up leaves nothing behind.
+// A streamed load that gives up puts the stores back as they were before
+// it, so that the whole-file load starts from there and nothing read from a
+// document it rejects is left behind.
 
 namespace {
 
@@ -109,90 +108,49 @@ TextPosition textPosition(const QByteArray& text, std::ptrdiff_t offset) {
 
 namespace {
 
-// How much of a document's start decides how the parser decodes it.
-constexpr std::size_t kHeadSize = 4096;
+// The parser's options for an element or CDATA child of a read section,
+// parsed alone: the whole-file load's, with leading element texts kept in
+// their elements (which halves the nodes of a block and reads the same), and
+// a CDATA child taken as a node of its own.
+constexpr unsigned kChildOptions = pugi::parse_default | pugi::parse_embed_pcdata | pugi::parse_fragment;
 
-// Documents from this size on are read ahead on a second thread: below it,
-// starting the thread and handing over the pieces costs more than it saves.
-constexpr std::size_t kReadAheadFrom = std::size_t(2) << 20;
+// Parses each child it is handed on its own, reads it into the stores and
+// drops it.
+class ChildReader : public SectionSink {
+ public:
+  void section(int index) override { reader_.begin(index); }
 
-using ReadPiece = ReadAhead::ReadPiece;
-
-// Reads the document of `documentSize` bytes through `read`, `pieceSize`
-// bytes at a time, decodes each piece as the parser would and has `scan`
-// check it. False when the encoding is not surely known, when a read fails
-// or memory runs out, or when the scan is not sure of the document.
-bool streamSections(const ReadPiece& read, std::size_t documentSize, std::size_t pieceSize, SectionScan& scan) {
-  // The head decides the encoding; it then goes through the stages as the
-  // first pieces, cut where the later ones are.
-  char head[kHeadSize];
-  std::size_t headSize = 0;
-  while (headSize < std::min(documentSize, kHeadSize)) {
-    const std::int64_t got = read(head + headSize, std::min(pieceSize, std::min(documentSize, kHeadSize) - headSize));
-    if (got < 0) return false;
-    if (got == 0) break;
-    headSize += static_cast<std::size_t>(got);
-  }
-  const pugi::xml_encoding encoding = detectedEncoding(head, headSize, documentSize);
-  if (encoding == pugi::encoding_auto) return false;
-  std::size_t headServed = 0;
-  const auto next = [&](char* into, std::size_t max) -> std::int64_t {
-    if (headServed == headSize) return read(into, max);
-    const std::size_t count = std::min(max, headSize - headServed);
-    std::memcpy(into, head + headServed, count);
-    headServed += count;
-    return static_cast<std::int64_t>(count);
-  };
-
-  // What the scan leaves of a piece goes in front of the next one: in the
-  // room the piece has there, or, when it is longer, joined with it here.
-  ReadAhead ahead(next, encoding, pieceSize, documentSize >= kReadAheadFrom);
-  RegionBytes joined;
-  const char* tail = nullptr;
-  std::size_t tailSize = 0;
-  while (scan.state() == SectionScan::State::Scanning) {
-    const ReadAhead::Piece piece = ahead.next();
-    if (piece.failed) return false;
-    char* text = piece.text;
-    std::size_t size = piece.size;
-    if (tailSize > 0 && tailSize <= ReadAhead::kCarryRoom && tail != joined.data()) {
-      text -= tailSize;
-      std::memmove(text, tail, tailSize);
-      size += tailSize;
-    } else if (tailSize > 0) {
-      if (tail != joined.data()) {
-        joined.consume(joined.size());
-        if (!joined.append(tail, tailSize)) return false;
-      }
-      if (!joined.append(piece.text, piece.size)) return false;
-      text = joined.data();
-      size = joined.size();
+  bool child(char* bytes, std::size_t size) override {
+    document_.reset();
+    if (bytes[0] != '<') {
+      // A text: the readers take it as a node without children and never
+      // read what it says. (Parsed in place, it would lose its last
+      // character, where the parser puts its terminating zero.)
+      reader_.read(document_.append_child(pugi::node_pcdata));
+      return true;
     }
-    const std::size_t used = scan.feed(text, size, piece.last, text == joined.data() ? nullptr : piece.ahead);
-    tail = text + used;
-    tailSize = size - used;
-    if (tailSize > 0 && text == joined.data()) {
-      joined.consume(used);
-      tail = joined.data();
-    }
+    if (!document_.load_buffer_inplace(bytes, size, kChildOptions, pugi::encoding_utf8)) return false;
+    for (pugi::xml_node node = document_.first_child(); node; node = node.next_sibling()) reader_.read(node);
+    return true;
   }
-  return scan.state() == SectionScan::State::Certain;
-}
 
-// Parses the read sections that a streamed load kept, in place and with
-// leading element texts kept in their elements (which halves the nodes of
-// a block), and walks them. Null when the parser rejects them.
-std::optional<LoadResult> walkSections(SectionScan& scan) {
-  if (!scan.hasBlock()) return LoadResult{LoadResult::NoBlock, QString()};
-  RegionBytes& sections = scan.sections();
-  // The parser's nodes for a block's sections take about twice their text.
-  ParserArena arena(2 * sections.size());
-  pugi::xml_document document;
-  const pugi::xml_parse_result parsed = document.load_buffer_inplace(
-      sections.data(), sections.size(), pugi::parse_default | pugi::parse_embed_pcdata, pugi::encoding_utf8);
-  if (!parsed) return std::nullopt;
-  walkBlock(document.first_child());
-  return LoadResult{LoadResult::Loaded, QString()};
+ private:
+  SectionReader reader_;
+  pugi::xml_document document_;
+};
+
+// Streams the document that `read` gives into the stores; null, with the
+// stores as they were, when only the whole-file load can tell.
+std::optional<LoadResult> streamBlock(const ReadAhead::ReadPiece& read, std::size_t documentSize,
+                                      std::size_t pieceSize) {
+  SavedStores before = saveStores();
+  ChildReader reader;
+  const StreamResult streamed = streamSections(read, documentSize, pieceSize, blockSections(), reader);
+  if (!streamed.certain) {
+    restoreStores(std::move(before));
+    return std::nullopt;
+  }
+  return LoadResult{streamed.hasContainer ? LoadResult::Loaded : LoadResult::NoBlock, QString()};
 }
 
 // The file at `path` (as systemPath gives it), open for reading piece by
@@ -209,14 +167,9 @@ std::unique_ptr<QFile> openForStreaming(const QString& path) {
 std::optional<LoadResult> streamFile(const QString& path) {
   const std::unique_ptr<QFile> file = openForStreaming(path);
   if (!file) return std::nullopt;
-  const qint64 size = file->size();
-  SectionScan scan;
-  if (!streamSections(
-          [&](char* into, std::size_t max) -> std::int64_t { return file->read(into, static_cast<qint64>(max)); },
-          static_cast<std::size_t>(size), kPieceSize, scan)) {
-    return std::nullopt;
-  }
-  return walkSections(scan);
+  return streamBlock(
+      [&](char* into, std::size_t max) -> std::int64_t { return file->read(into, static_cast<qint64>(max)); },
+      static_cast<std::size_t>(file->size()), kPieceSize);
 }
 
 // What a parse from memory needs to know of a failed read.
@@ -327,18 +280,15 @@ LoadResult loadBlockFile(const QString& inputPath, LoadMode mode) {
 LoadResult loadBlockText(const char* data, std::size_t size, LoadMode mode, std::size_t pieceSize) {
   if (mode == LoadMode::Streamed) {
     std::size_t offset = 0;
-    SectionScan scan;
-    const bool streamed = streamSections(
+    const std::optional<LoadResult> streamed = streamBlock(
         [&](char* into, std::size_t max) -> std::int64_t {
           const std::size_t count = std::min(max, size - offset);
           if (count > 0) std::memcpy(into, data + offset, count);
           offset += count;
           return static_cast<std::int64_t>(count);
         },
-        size, std::max<std::size_t>(pieceSize, 1), scan);
-    if (streamed) {
-      if (std::optional<LoadResult> result = walkSections(scan)) return *result;
-    }
+        size, std::max<std::size_t>(pieceSize, 1));
+    if (streamed) return *streamed;
   }
   return parseWhole(
       QString(),

@@ -27,11 +27,12 @@ struct LoadResult {
 // records and give the same failures, with the same reasons.
 enum class LoadMode {
   // The document is read once, piece by piece, and checked as it streams
-  // by; the parser builds a tree of the sections the walk reads, and of
-  // nothing else, so memory stays small however large the block. Where the
-  // check is not sure of the document (see section_scan.h), or cannot tell
-  // how the parser decodes it, the whole document is parsed as WholeFile
-  // does.
+  // by; each child of a read section is parsed on its own as soon as it is
+  // complete, read into the stores and dropped, so memory stays near the
+  // records and the largest child however large the block. Where the check
+  // is not sure of the document (see section_scan.h), or cannot tell how the
+  // parser decodes it, the stores are put back as they were and the whole
+  // document is parsed as WholeFile does.
   Streamed,
   // The whole document is parsed at once, with the parser's default
   // options: the reference that Streamed must agree with.

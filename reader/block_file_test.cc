@@ -1,5 +1,5 @@
 #include "reader/block_file.h"
-#include "reader/text_decoding.h"
+#include "stream/text_decoding.h"
 
 #include "block/block.h"
 #include "tests/support/log_capture.h"

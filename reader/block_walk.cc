@@ -1,39 +1,43 @@
 #include "reader/block_walk.h"
 
 #include "reader/control_points.h"
-#include "reader/photogroups.h"
 
 #include <cstring>
 
 namespace {
 
-struct Section {
-  const char* name;
-  void (*read)(pugi::xml_node section);
-};
-
-void readPhotogroupsOf(pugi::xml_node section) { readPhotogroups(section.first_child()); }
-
-const Section kReadSections[] = {
-    {"Photogroups", readPhotogroupsOf},
-    {"ControlPoints", readControlPointsOf},
-};
-
-const Section* readSection(const char* name, std::size_t length) {
-  for (const Section& section : kReadSections) {
-    if (std::strlen(section.name) == length && std::memcmp(section.name, name, length) == 0) return &section;
-  }
-  return nullptr;
-}
+enum Section { kPhotogroups, kControlPoints };
 
 }  // namespace
 
-bool isReadSection(const char* name, std::size_t length) { return readSection(name, length) != nullptr; }
+const SectionList& blockSections() {
+  // In the order of the enum above.
+  static const SectionList list{kBlockName, {"Photogroups", "ControlPoints"}};
+  return list;
+}
+
+void SectionReader::begin(int index) {
+  section_ = index;
+  photogroups_.reset();
+  if (index == kPhotogroups) photogroups_.emplace();
+}
+
+void SectionReader::read(pugi::xml_node child) {
+  if (section_ == kPhotogroups) {
+    photogroups_->read(child);
+  } else if (section_ == kControlPoints) {
+    readControlPoint(child);
+  }
+}
 
 void walkBlock(pugi::xml_node block) {
-  for (pugi::xml_node child = block.first_child(); child; child = child.next_sibling()) {
-    if (child.type() != pugi::node_element) continue;
-    const char* const name = child.name();
-    if (const Section* section = readSection(name, std::strlen(name))) section->read(child);
+  SectionReader reader;
+  for (pugi::xml_node section = block.first_child(); section; section = section.next_sibling()) {
+    if (section.type() != pugi::node_element) continue;
+    const char* const name = section.name();
+    const int index = blockSections().find(name, std::strlen(name));
+    if (index < 0) continue;
+    reader.begin(index);
+    for (pugi::xml_node child = section.first_child(); child; child = child.next_sibling()) reader.read(child);
   }
 }

@@ -1,22 +1,41 @@
 #pragma once
 
-// Which parts of a block the tool reads. The walk over a parsed block and
-// the streaming check, which keeps exactly these parts of a document, both
-// ask here, so that they cannot disagree.
+// Which parts of a block the tool reads, and reading them. The walk over a
+// parsed block and the streamed load, which hands on exactly these parts of
+// a document, both ask here, so that they cannot disagree.
+
+#include "reader/photogroups.h"
+#include "stream/section_scan.h"
 
 #include <pugixml.hpp>
 
-#include <cstddef>
+#include <optional>
 
 // The name of the root's child whose sections are read; only the first such
 // child counts.
 constexpr char kBlockName[] = "Block";
 
-// Whether a child of the block named by the `length` bytes at `name` is a
-// section that the walk reads (`Photogroups` and `ControlPoints`).
-bool isReadSection(const char* name, std::size_t length);
+// The read sections of a block: `Photogroups` and `ControlPoints`, children
+// of the root's first `Block`.
+const SectionList& blockSections();
+
+// Reads the children of the read sections one at a time, in document order,
+// into photoTable and controlPoints.
+class SectionReader {
+ public:
+  // A section begins: blockSections().sections[index]. Nothing read in an
+  // earlier section carries over.
+  void begin(int index);
+  // Reads `child`, a child node of the section that began last, of any
+  // kind: an element, a text or a CDATA section.
+  void read(pugi::xml_node child);
+
+ private:
+  int section_ = -1;
+  std::optional<PhotogroupReader> photogroups_;
+};
 
 // Hands every read section among the children of `block` (which may be
-// null) to its reader, in document order, so that photoTable and
+// null) to a SectionReader, in document order, so that photoTable and
 // controlPoints hold what the block says.
 void walkBlock(pugi::xml_node block);

@@ -4,6 +4,8 @@
 #include "block/read_notes.h"
 #include "reader/element_value.h"
 
+#include <utility>
+
 namespace {
 
 // Notes a value that is not a number, for the point at `point` (an index
@@ -62,51 +64,44 @@ void notePosition(int index, pugi::xml_node position) {
 }  // namespace
 
 void readControlPoints(pugi::xml_node firstPoint) {
-  for (pugi::xml_node node = firstPoint; node; node = node.next_sibling()) {
-    ControlPoint point;
-    ImageMeasurement scratch;
-    const int index = static_cast<int>(controlPoints.size());
-    pugi::xml_node lastName;
-    pugi::xml_node lastPosition;
-    pugi::xml_node lastCheckPoint;
-
-    for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-      if (hasName(child, "Name")) {
-        point.name = elementText(child);
-        lastName = child;
-      } else if (hasName(child, "Position")) {
-        point.x = readReal(child, "x", index, "Position");
-        point.y = readReal(child, "y", index, "Position");
-        point.z = readReal(child, "z", index, "Position");
-        lastPosition = child;
-      } else if (hasName(child, "CheckPoint")) {
-        point.category = elementText(child) == QLatin1String("true") ? 2 : 1;
-        lastCheckPoint = child;
-      } else if (hasName(child, "Measurement")) {
-        const int number = static_cast<int>(point.measurements.size()) + 1;
-        scratch.photoId = readInteger(child, "PhotoId", index, "Measurement", number);
-        scratch.x = readReal(child, "x", index, "Measurement", number);
-        scratch.y = readReal(child, "y", index, "Measurement", number);
-        point.measurements.push_back(scratch);
-      }
-    }
-    notePosition(index, lastPosition);
-    if (lastCheckPoint) {
-      const QString text = elementText(lastCheckPoint);
-      if (text != QLatin1String("true") && text != QLatin1String("false")) {
-        readNotes.checkPoints.push_back(CheckPointNote{index, text});
-      }
-    }
-    if (lastName && lostCharacters(lastName.text().get(), point.name)) readNotes.lostPointNames.push_back(index);
-    appendControlPoint(point);
-  }
+  for (pugi::xml_node node = firstPoint; node; node = node.next_sibling()) readControlPoint(node);
 }
 
-void readControlPointsOf(pugi::xml_node container) {
-  // Only an embedded value makes the element its own text node.
-  if (container.text().data() == container) {
-    notePosition(static_cast<int>(controlPoints.size()), pugi::xml_node());
-    appendControlPoint(ControlPoint());
+void readControlPoint(pugi::xml_node node) {
+  ControlPoint point;
+  ImageMeasurement scratch;
+  const int index = static_cast<int>(controlPoints.size());
+  pugi::xml_node lastName;
+  pugi::xml_node lastPosition;
+  pugi::xml_node lastCheckPoint;
+
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    if (hasName(child, "Name")) {
+      point.name = elementText(child);
+      lastName = child;
+    } else if (hasName(child, "Position")) {
+      point.x = readReal(child, "x", index, "Position");
+      point.y = readReal(child, "y", index, "Position");
+      point.z = readReal(child, "z", index, "Position");
+      lastPosition = child;
+    } else if (hasName(child, "CheckPoint")) {
+      point.category = elementText(child) == QLatin1String("true") ? 2 : 1;
+      lastCheckPoint = child;
+    } else if (hasName(child, "Measurement")) {
+      const int number = static_cast<int>(point.measurements.size()) + 1;
+      scratch.photoId = readInteger(child, "PhotoId", index, "Measurement", number);
+      scratch.x = readReal(child, "x", index, "Measurement", number);
+      scratch.y = readReal(child, "y", index, "Measurement", number);
+      point.measurements.push_back(scratch);
+    }
   }
-  readControlPoints(container.first_child());
+  notePosition(index, lastPosition);
+  if (lastCheckPoint) {
+    const QString text = elementText(lastCheckPoint);
+    if (text != QLatin1String("true") && text != QLatin1String("false")) {
+      readNotes.checkPoints.push_back(CheckPointNote{index, text});
+    }
+  }
+  if (lastName && lostCharacters(lastName.text().get(), point.name)) readNotes.lostPointNames.push_back(index);
+  appendControlPoint(std::move(point));
 }

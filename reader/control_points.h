@@ -14,8 +14,6 @@
 // `Name`, `Position` or `CheckPoint` children overwrite earlier ones.
 void readControlPoints(pugi::xml_node firstPoint);
 
-// Reads the control points of the `ControlPoints` element `container`, as
-// readControlPoints(container.first_child()) does. A leading text that the
-// parser kept as the element's own value (parse_embed_pcdata) counts as the
-// first point, as it does when it is a child node.
-void readControlPointsOf(pugi::xml_node container);
+// Reads the control point of one node as readControlPoints does, and
+// appends it to controlPoints.
+void readControlPoint(pugi::xml_node node);

@@ -51,56 +51,51 @@ int readInteger(pugi::xml_node parent, const char* field, ValueNote note) {
 }  // namespace
 
 void readPhotogroups(pugi::xml_node firstGroup) {
-  QString groupName;
-  int width = 0;
-  int height = 0;
-  // Where the size in force comes from: the group's position and own name;
-  // 0 before any ImageDimensions.
-  int sizeGroupNumber = 0;
-  QString sizeGroup;
+  PhotogroupReader reader;
+  for (pugi::xml_node group = firstGroup; group; group = group.next_sibling()) reader.read(group);
+}
 
-  for (pugi::xml_node group = firstGroup; group; group = group.next_sibling()) {
-    GroupLabel label(group, ++readNotes.photogroupsRead);
-    for (pugi::xml_node child = group.first_child(); child; child = child.next_sibling()) {
-      if (hasName(child, "Name")) {
-        groupName = elementText(child);
-      } else if (hasName(child, "ImageDimensions")) {
-        ValueNote note;
-        note.owner = ValueNote::Photogroup;
-        note.number = label.number();
-        note.label = label.name();
-        width = readInteger(child, "Width", note);
-        height = readInteger(child, "Height", note);
-        sizeGroupNumber = label.number();
-        sizeGroup = label.name();
-      } else if (hasName(child, "Photo")) {
-        PhotoInfo photo;
-        ValueNote note;
-        note.owner = ValueNote::Photo;
-        note.label = childText(child, "ImagePath");
-        photo.id = readInteger(child, "Id", note);
-        photo.imagePath = note.label;
-        photo.groupName = groupName;
-        photo.height = height;
-        photo.width = width;
-        if (!insertPhoto(photo)) continue;
-        if (lostCharacters(child.child("ImagePath").text().get(), photo.imagePath)) {
-          readNotes.lostImagePaths.push_back(photo.id);
-        }
-        if (sizeGroupNumber != label.number()) {
-          PhotoSizeNote size;
-          size.photoId = photo.id;
-          size.group = label.name();
-          size.groupNumber = label.number();
-          size.sizeGroup = sizeGroup;
-          size.sizeGroupNumber = sizeGroupNumber;
-          size.width = width;
-          size.height = height;
-          size.cause = sizeGroupNumber == 0    ? PhotoSizeNote::NoneBefore
-                       : label.hasDimensions() ? PhotoSizeNote::OwnComesAfter
-                                               : PhotoSizeNote::OwnMissing;
-          readNotes.photoSizes.push_back(std::move(size));
-        }
+void PhotogroupReader::read(pugi::xml_node group) {
+  GroupLabel label(group, ++readNotes.photogroupsRead);
+  for (pugi::xml_node child = group.first_child(); child; child = child.next_sibling()) {
+    if (hasName(child, "Name")) {
+      groupName_ = elementText(child);
+    } else if (hasName(child, "ImageDimensions")) {
+      ValueNote note;
+      note.owner = ValueNote::Photogroup;
+      note.number = label.number();
+      note.label = label.name();
+      width_ = readInteger(child, "Width", note);
+      height_ = readInteger(child, "Height", note);
+      sizeGroupNumber_ = label.number();
+      sizeGroup_ = label.name();
+    } else if (hasName(child, "Photo")) {
+      PhotoInfo photo;
+      ValueNote note;
+      note.owner = ValueNote::Photo;
+      note.label = childText(child, "ImagePath");
+      photo.id = readInteger(child, "Id", note);
+      photo.imagePath = note.label;
+      photo.groupName = groupName_;
+      photo.height = height_;
+      photo.width = width_;
+      if (!insertPhoto(photo)) continue;
+      if (lostCharacters(child.child("ImagePath").text().get(), photo.imagePath)) {
+        readNotes.lostImagePaths.push_back(photo.id);
+      }
+      if (sizeGroupNumber_ != label.number()) {
+        PhotoSizeNote size;
+        size.photoId = photo.id;
+        size.group = label.name();
+        size.groupNumber = label.number();
+        size.sizeGroup = sizeGroup_;
+        size.sizeGroupNumber = sizeGroupNumber_;
+        size.width = width_;
+        size.height = height_;
+        size.cause = sizeGroupNumber_ == 0   ? PhotoSizeNote::NoneBefore
+                     : label.hasDimensions() ? PhotoSizeNote::OwnComesAfter
+                                             : PhotoSizeNote::OwnMissing;
+        readNotes.photoSizes.push_back(std::move(size));
       }
     }
   }

@@ -1,4 +1,6 @@
-#include "reader/section_scan.h"
+#include "stream/section_scan.h"
+
+#include "tests/support/recording_sink.h"
 
 #include <gtest/gtest.h>
 
@@ -9,26 +11,21 @@ namespace {
 struct Scanned {
   SectionScan::State state;
   bool hasBlock;
-  std::string sections;  // without the wrapper and the zero byte
+  std::string children;  // as a RecordingSink writes them down
 };
 
 // Scans `document` in pieces of `pieceSize` bytes, presenting what the scan
 // leaves again in front of the next piece, as a load does.
 Scanned scan(const std::string& document, std::size_t pieceSize) {
-  SectionScan scan;
+  RecordingSink sink;
+  SectionScan scan(testSections(), sink);
   std::string text;
   for (std::size_t at = 0; at < document.size() && scan.state() == SectionScan::State::Scanning; at += pieceSize) {
     text += document.substr(at, pieceSize);
-    text.erase(0, scan.feed(text.data(), text.size(), false));
+    text.erase(0, scan.feed(&text[0], text.size(), false));
   }
-  scan.feed(text.data(), text.size(), true);
-  std::string sections(scan.sections().data(), scan.sections().size());
-  if (scan.state() == SectionScan::State::Certain) {
-    EXPECT_EQ(sections.substr(0, 7), "<Block>");
-    EXPECT_EQ(sections.substr(sections.size() - 9), std::string("</Block>", 9));
-    sections = sections.substr(7, sections.size() - 16);
-  }
-  return Scanned{scan.state(), scan.hasBlock(), sections};
+  scan.feed(&text[0], text.size(), true);
+  return Scanned{scan.state(), scan.hasContainer(), sink.events};
 }
 
 constexpr auto kCertain = SectionScan::State::Certain;
@@ -38,7 +35,7 @@ struct ScanCase {
   const char* what;
   std::string document;
   SectionScan::State state;
-  std::string sections;  // what a certain scan keeps
+  std::string children;  // what a certain scan hands on, as a RecordingSink writes it down
 };
 
 const std::string kSections = "<Photogroups><G>1</G></Photogroups><ControlPoints><P/></ControlPoints>";
@@ -47,25 +44,25 @@ const std::string kSections = "<Photogroups><G>1</G></Photogroups><ControlPoints
 
 const ScanCase kCases[] = {
     {"a tie-point section", BLOCK("<TiePoints><T><a>1</a><b/></T>\n<T/></TiePoints>"), kCertain, ""},
-    {"the read sections", "<R><Block>" + kSections + "</Block></R>", kCertain, kSections},
+    {"the read sections", "<R><Block>" + kSections + "</Block></R>", kCertain, "[0]<G>1</G>|[1]<P/>|"},
     {"read sections among others, several times",
      BLOCK("<TiePoints/><ControlPoints>a</ControlPoints>x<Other><ControlPoints/></Other><Photogroups/>"), kCertain,
-     "<ControlPoints>a</ControlPoints><Photogroups/>"},
+     "[1]a|[0]"},
     {"only the first Block",
      "<R><Block><ControlPoints>1</ControlPoints></Block><Block><ControlPoints>2"
      "</ControlPoints></Block></R>",
-     kCertain, "<ControlPoints>1</ControlPoints>"},
+     kCertain, "[1]1|"},
     {"only the root's Block", "<R><X><Block><ControlPoints/></Block></X></R>", kCertain, ""},
     {"only the first root", "<R/><R><Block><ControlPoints/></Block></R>", kCertain, ""},
     {"a name cut short by a control byte", BLOCK("<Photogroups\v><G>1</G></Photogroups\v>"), kUncertain, ""},
     {"attributes with quoted markup and both quotes",
      "<?xml version='1.0'?><R a='>' b=\"'/>\" c = \"<x>\"><Block d='1'><ControlPoints e='</ControlPoints>'>"
      "<P f=\"a\tb\"/></ControlPoints><TiePoints><T id=\"1\" note='a > b / c'/></TiePoints></Block></R>",
-     kCertain, "<ControlPoints e='</ControlPoints>'><P f=\"a\tb\"/></ControlPoints>"},
+     kCertain, "[1]<P f=\"a\tb\"/>|"},
     {"comments, instructions, CDATA and references everywhere",
      "<!--<R>--><?p <y>?>\n<R><!--c--><Block><?q?><TiePoints><![CDATA[</TiePoints>]]>&amp;&#x3C;&bogus;"
      "<!-- -- --></TiePoints><ControlPoints><![CDATA[<a>]]><!--x--></ControlPoints></Block></R><!--end-->",
-     kCertain, "<ControlPoints><![CDATA[<a>]]><!--x--></ControlPoints>"},
+     kCertain, "[1]<![CDATA[<a>]]>|"},
     {"any bytes in texts", BLOCK("<TiePoints>\xC3\xA9\xFF > \x01 ]]> --></TiePoints>"), kCertain, ""},
     {"names of any bytes from 0x80", BLOCK("<T\xC3\xA9:a-b.c_1></T\xC3\xA9:a-b.c_1>"), kCertain, ""},
     {"white space before the end of an end tag", BLOCK("<T></T \n>"), kCertain, ""},
@@ -75,7 +72,11 @@ const ScanCase kCases[] = {
     {"deep unread content",
      BLOCK("<TiePoints><T><P><Q><ANameLongerThanSixteen>v</ANameLongerThanSixteen></Q></P><!--<c>--><P a='<'/>"
            "<![CDATA[</T>]]></T><T><P/></T></TiePoints><ControlPoints><P/></ControlPoints>"),
-     kCertain, "<ControlPoints><P/></ControlPoints>"},
+     kCertain, "[1]<P/>|"},
+    {"children of every kind, split where the parser splits them",
+     BLOCK("<ControlPoints> a <P>1</P>\n\t<Q n='>'><N>2</N><M/></Q>b<!--c-->c<?p?>d<![CDATA[]]>\r\n</ControlPoints>"),
+     kCertain, "[1] a |<P>1</P>|<Q n='>'><N>2</N><M/></Q>|b|c|d|<![CDATA[]]>|"},
+    {"a section's own end tag with white space", BLOCK("<Photogroups><G/>x</Photogroups\n>"), kCertain, "[0]<G/>|x|"},
 
     {"a document type declaration", "<!DOCTYPE R><R><Block/></R>", kUncertain, ""},
     {"CDATA outside the root", "<![CDATA[x]]><R/>", kUncertain, ""},
@@ -109,12 +110,12 @@ const ScanCase kCases[] = {
     {"an empty document", "", kUncertain, ""},
 };
 
-TEST(SectionScanTest, KeepsTheReadSectionsOrGivesUp) {
+TEST(SectionScanTest, HandsOnTheChildrenOfTheReadSectionsOrGivesUp) {
   for (const ScanCase& c : kCases) {
     const Scanned whole = scan(c.document, c.document.size() + 1);
     EXPECT_EQ(whole.state, c.state) << c.what;
     if (c.state == kCertain) {
-      EXPECT_EQ(whole.sections, c.sections) << c.what;
+      EXPECT_EQ(whole.children, c.children) << c.what;
     }
   }
   EXPECT_FALSE(scan("<R><B><Block/></B></R><Block/>", 64).hasBlock);
@@ -130,7 +131,7 @@ TEST(SectionScanTest, DecidesTheSameWhereverPiecesEnd) {
       const Scanned pieces = scan(c.document, pieceSize);
       EXPECT_EQ(pieces.state, whole.state) << c.what << ", pieces of " << pieceSize;
       if (whole.state == kCertain) {
-        EXPECT_EQ(pieces.sections, whole.sections) << c.what << ", pieces of " << pieceSize;
+        EXPECT_EQ(pieces.children, whole.children) << c.what << ", pieces of " << pieceSize;
         EXPECT_EQ(pieces.hasBlock, whole.hasBlock) << c.what << ", pieces of " << pieceSize;
       }
     }
@@ -142,22 +143,36 @@ TEST(SectionScanTest, DecidesTheSameWhereverPiecesEnd) {
 TEST(SectionScanTest, DecidesTheSameWithAFragmentScannedAhead) {
   for (const ScanCase& c : kCases) {
     const Scanned alone = scan(c.document, c.document.size() + 1);
-    const char* const begin = c.document.data();
+    std::string text = c.document;  // a recording sink leaves it as it is
+    char* const begin = &text[0];
     for (std::size_t from = 0; from < c.document.size(); ++from) {
       for (std::size_t to = from + 1; to <= c.document.size(); ++to) {
         SectionScan ahead;
         ahead.scanFragment(begin + from, begin + to);
-        SectionScan whole;
+        RecordingSink sink;
+        SectionScan whole(testSections(), sink);
         whole.feed(begin, c.document.size(), true, &ahead);
         const std::string where =
             std::string(c.what) + ", fragment of bytes " + std::to_string(from) + " to " + std::to_string(to);
         ASSERT_EQ(whole.state(), alone.state) << where;
         if (alone.state == kCertain) {
-          ASSERT_EQ(std::string(whole.sections().data() + 7, whole.sections().size() - 16), alone.sections) << where;
+          ASSERT_EQ(sink.events, alone.children) << where;
         }
       }
     }
   }
+}
+
+// A sink that cannot take a child stops the scan, which then cannot be sure.
+TEST(SectionScanTest, GivesUpWhenTheSinkRefusesAChild) {
+  struct Refusing : SectionSink {
+    void section(int) override {}
+    bool child(char*, std::size_t) override { return false; }
+  } sink;
+  SectionScan scan(testSections(), sink);
+  std::string text = BLOCK("<ControlPoints><P/></ControlPoints>");
+  scan.feed(&text[0], text.size(), true);
+  EXPECT_EQ(scan.state(), kUncertain);
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 // Reading a document ahead of its scan.
 
-#include "reader/huge_pages.h"
-#include "reader/section_scan.h"
-#include "reader/text_decoding.h"
+#include "stream/region_bytes.h"
+#include "stream/section_scan.h"
+#include "stream/text_decoding.h"
 
 #include <condition_variable>
 #include <cstddef>

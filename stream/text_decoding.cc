@@ -1,4 +1,4 @@
-#include "reader/text_decoding.h"
+#include "stream/text_decoding.h"
 
 #include <algorithm>
 

@@ -1,6 +1,4 @@
-#include "reader/section_scan.h"
-
-#include "reader/block_walk.h"
+#include "stream/section_scan.h"
 
 #include <array>
 #include <climits>
@@ -125,22 +123,55 @@ bool beginsWord(const char* at, std::size_t size, const char* word) {
 
 }  // namespace
 
+int SectionList::find(const char* name, std::size_t length) const {
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    if (sections[i].size() == length && std::memcmp(sections[i].data(), name, length) == 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 SectionScan::SectionScan() = default;
+
+SectionScan::SectionScan(const SectionList& list, SectionSink& sink) : list_(&list), sink_(&sink) {}
 
 const char* SectionScan::giveUp() {
   state_ = State::Uncertain;
   return nullptr;
 }
 
-void SectionScan::keep(const char* from, const char* to) {
-  // Without memory for them the sections cannot be parsed on their own.
-  if ((sections_.size() == 0 && !sections_.append("<Block>", 7)) ||
-      !sections_.append(from, static_cast<std::size_t>(to - from))) {
-    giveUp();
+namespace {
+
+bool onlySpace(const char* s, std::size_t size) { return skipSpace(s, s + size) == s + size; }
+
+}  // namespace
+
+void SectionScan::finishChild(const char* to) {
+  const Child kind = child_;
+  child_ = Child::None;
+  // feed took the text as writable; only a fragment scan, which never gets
+  // here, reads text it must not change.
+  char* bytes = const_cast<char*>(childFrom_);
+  auto size = static_cast<std::size_t>(to - childFrom_);
+  if (childBytes_.size() > 0) {
+    // Without memory for it the child cannot be read on its own.
+    if (!childBytes_.append(childFrom_, size)) {
+      giveUp();
+      return;
+    }
+    bytes = childBytes_.data();
+    size = childBytes_.size();
   }
+  // Like the parser, the scan makes no node of a text of white space alone.
+  const bool taken = (kind == Child::Text && onlySpace(bytes, size)) || sink_->child(bytes, size);
+  childBytes_.clear();
+  if (!taken) giveUp();
 }
 
-std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, const SectionScan* ahead) {
+std::size_t SectionScan::feed(char* data, std::size_t size, bool last, const SectionScan* ahead) {
+  return scan(data, size, last, ahead);
+}
+
+std::size_t SectionScan::scan(const char* data, std::size_t size, bool last, const SectionScan* ahead) {
   if (state_ != State::Scanning) return size;
   const char* const end = data + size;
   const char* at = data;
@@ -149,7 +180,7 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
     if (size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) at += 3;
     started_ = true;
   }
-  keepFrom_ = data;
+  childFrom_ = data;
   MarkupFinder markup(data, end);
   while (at < end) {
     if (inside_ != Inside::Nothing) {
@@ -157,12 +188,28 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
       if (!next) return size;
       at = next;
       if (inside_ != Inside::Nothing) break;  // its end is in the bytes to come
+      if (child_ == Child::Cdata) {
+        finishChild(at);
+        if (state_ != State::Scanning) return size;
+      }
       continue;
     }
     boundary_ = at;
     // Text never fails, wherever it stands: the parser takes it as it is
     // inside an element and skips it outside the root.
     const char* const tag = markup.next(at);
+    if (inSection_ && depth() == 3) {
+      // Between the children of a read section a text is a child too, up to
+      // the next markup of any kind.
+      if (child_ == Child::None && tag != at) {
+        child_ = Child::Text;
+        childFrom_ = at;
+      }
+      if (child_ == Child::Text && tag != end) {
+        finishChild(tag);
+        if (state_ != State::Scanning) return size;
+      }
+    }
     if (tag == end) {
       at = end;
       break;
@@ -195,12 +242,15 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
           const auto length = static_cast<std::size_t>(nameEnd - tag - 1);
           at = nameEnd + 1;
           // Most elements of a block are a text and their own end tag. Below
-          // the read sections' level nothing but that end tag matters, and
-          // it can be matched here, where the name is still at hand.
-          if (fragment_ || depth() >= 3) {
+          // the children of the read sections nothing but that end tag
+          // matters, and it can be matched here, where the name is still at
+          // hand; but not past the start of the fragment scanned ahead,
+          // which would then never be taken over.
+          if (fragment_ || depth() >= 4 || (depth() == 3 && !inSection_)) {
             const char* const close = markup.next(at);
-            if (static_cast<std::size_t>(end - close) > length + 2 && close[0] == '<' && close[1] == '/' &&
-                close[2 + length] == '>' && sameBytes(close + 2, tag + 1, length)) {
+            if ((!ahead || close != ahead->fragmentStart_) && static_cast<std::size_t>(end - close) > length + 2 &&
+                close[0] == '<' && close[1] == '/' && close[2 + length] == '>' &&
+                sameBytes(close + 2, tag + 1, length)) {
               at = close + 3 + length;
               continue;
             }
@@ -225,12 +275,15 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
           break;
       }
     }
-    if (!next) return size;
+    if (!next || state_ != State::Scanning) return size;
     at = next;
     if (next == tag) break;  // the construct goes on in the bytes to come
   }
   if (!last) {
-    if (keeping_) keep(keepFrom_, at);
+    // Without memory for them the open child's bytes cannot be read on their own.
+    if (child_ != Child::None && !childBytes_.append(childFrom_, static_cast<std::size_t>(at - childFrom_))) {
+      giveUp();
+    }
     return state_ == State::Scanning ? static_cast<std::size_t>(at - data) : size;
   }
   // The end of the document: nothing may be cut short or left open.
@@ -238,8 +291,6 @@ std::size_t SectionScan::feed(const char* data, std::size_t size, bool last, con
     giveUp();
   } else {
     state_ = State::Certain;
-    const char close[] = "</Block>";  // with the zero byte
-    keep(close, close + sizeof close);
   }
   return size;
 }
@@ -341,6 +392,10 @@ const char* SectionScan::declaration(const char* tag, const char* end) {
     // Outside the root the parser would make it the document's first node.
     if (depth() == 0 && !fragment_) return giveUp();
     inside_ = Inside::Cdata;
+    if (inSection_ && depth() == 3) {
+      child_ = Child::Cdata;
+      childFrom_ = tag;
+    }
     return tag + 9;
   }
   if (beginsWord(tag, available, "<!--") || beginsWord(tag, available, "<![CDATA[")) return tag;
@@ -363,7 +418,7 @@ const char* SectionScan::insideEnd(const char* from, const char* end) {
 }
 
 void SectionScan::opened(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty) {
-  if (depth() < 3 && !fragment_) openedNear(name, length, tag, tagEnd, empty);
+  if (depth() < 4 && !fragment_) openedNear(name, length, tag, tagEnd, empty);
   if (!empty) pushName(name, length);
 }
 
@@ -388,17 +443,21 @@ void SectionScan::openedNear(const char* name, std::size_t length, const char* t
     if (!rootSeen_) inRoot_ = !empty;
     rootSeen_ = true;
   } else if (level == 2) {
-    if (inRoot_ && !blockSeen_ && length == sizeof kBlockName - 1 && std::memcmp(name, kBlockName, length) == 0) {
-      blockSeen_ = true;
-      inBlock_ = !empty;
+    if (inRoot_ && !containerSeen_ && length == list_->container.size() &&
+        std::memcmp(name, list_->container.data(), length) == 0) {
+      containerSeen_ = true;
+      inContainer_ = !empty;
     }
-  } else if (inBlock_ && isReadSection(name, length)) {
-    if (empty) {
-      keep(tag, tagEnd);
-    } else {
-      keeping_ = true;
-      keepFrom_ = tag;
+  } else if (level == 3) {
+    const int section = inContainer_ ? list_->find(name, length) : -1;
+    if (section >= 0) {
+      sink_->section(section);
+      inSection_ = !empty;
     }
+  } else if (inSection_) {
+    child_ = Child::Element;
+    childFrom_ = tag;
+    if (empty) finishChild(tagEnd);
   }
 }
 
@@ -406,12 +465,13 @@ void SectionScan::pop(const char* tagEnd) {
   namesSize_ = nameStarts_.back();
   nameStarts_.pop_back();
   const std::size_t level = depth();
-  if (level > 2 || fragment_) return;
-  if (level == 2 && keeping_) {
-    keep(keepFrom_, tagEnd);
-    keeping_ = false;
+  if (level > 3 || fragment_) return;
+  if (level == 3) {
+    if (child_ == Child::Element) finishChild(tagEnd);
+  } else if (level == 2) {
+    inSection_ = false;
   } else if (level == 1) {
-    inBlock_ = false;
+    inContainer_ = false;
   } else if (level == 0) {
     inRoot_ = false;
   }
@@ -423,7 +483,7 @@ void SectionScan::scanFragment(const char* from, const char* end) {
   const char* const start = MarkupFinder(from, end).next(from);
   if (start == end || *start != '<') return;
   fragmentStart_ = start;
-  const std::size_t used = feed(start, static_cast<std::size_t>(end - start), false);
+  const std::size_t used = scan(start, static_cast<std::size_t>(end - start), false, nullptr);
   if (state_ == State::Scanning) {
     fragmentEnd_ = start + used;
   } else {
@@ -435,10 +495,11 @@ void SectionScan::scanFragment(const char* from, const char* end) {
 }
 
 bool SectionScan::adopt(const SectionScan& ahead) {
-  // The fragment must stay below the read sections: then nothing it opens
-  // or closes concerns the root, its Block or what is kept.
+  // The fragment must stay below the read sections, and inside the open
+  // child of one: then nothing it opens or closes concerns the root, the
+  // container, a section or where a child ends.
   const std::size_t closes = ahead.closedOutside_.size();
-  if (depth() < closes + 3) return false;
+  if (depth() < closes + (inSection_ ? 4 : 3)) return false;
   for (std::size_t i = 0; i < closes; ++i) {
     const Name& closed = ahead.closedOutside_[i];
     const Name open = openName(depth() - 1 - i);

@@ -1,4 +1,4 @@
-#include "reader/read_ahead.h"
+#include "stream/read_ahead.h"
 
 #include <system_error>
 #include <utility>

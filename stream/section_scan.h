@@ -1,46 +1,82 @@
 #pragma once
 
-// Checking a document as it streams by, keeping only what the walk reads.
+// Checking a document as it streams by, and handing on what a reader reads.
 //
-// A large block is mostly content that the walk never reads (its TiePoints
-// section). The scan goes once through the document's UTF-8 text, piece by
-// piece, checks that the parser accepts all of it, and keeps the bytes of
-// the read sections of the root's first `Block`, so that the parser only
-// needs to build a tree of those. It knows the parser's rules for the
-// ordinary constructs: elements with attributes, comments, processing
-// instructions and XML declarations, CDATA sections and texts. At anything
-// else (a document type declaration, a zero byte, CDATA outside the root,
-// anything the parser would reject) it gives up, and the caller parses the
-// whole document instead, which then gives the parser's own result.
+// A large document is often mostly content that its reader never reads. The
+// scan goes once through the document's UTF-8 text, piece by piece, checks
+// that the parser accepts all of it, and hands each child of the read
+// sections (see SectionList) to a SectionSink as soon as it is complete, so
+// that the parser only ever builds a tree of one child. It knows the
+// parser's rules for the ordinary constructs: elements with attributes,
+// comments, processing instructions and XML declarations, CDATA sections and
+// texts. At anything else (a document type declaration, a zero byte, CDATA
+// outside the root, anything the parser would reject) it gives up, and the
+// caller parses the whole document instead, which then gives the parser's
+// own result.
 
-#include "reader/huge_pages.h"
+#include "stream/region_bytes.h"
 
 #include <cstddef>
+#include <string>
 #include <vector>
+
+// Where the read sections of a document are: the root's first child element
+// named `container`, and, among that element's children, every element
+// whose name is one of `sections` (in document order, any number of each).
+struct SectionList {
+  std::string container;
+  std::vector<std::string> sections;
+
+  // The index in `sections` of the name given by the `length` bytes at
+  // `name`, or -1 when it names no read section.
+  int find(const char* name, std::size_t length) const;
+};
+
+// What a scan hands on, in document order.
+class SectionSink {
+ public:
+  virtual ~SectionSink() = default;
+
+  // A read section begins: `sections[index]` of the list.
+  virtual void section(int index) = 0;
+
+  // One complete child of the section that began last, as the parser would
+  // make a node of it: an element with all its content, a text that holds
+  // more than white space (up to the next markup of any kind), or a CDATA
+  // section. The `size` bytes at `bytes` are its UTF-8 text, which the sink
+  // may change (to parse it in place) and must not keep. Returning false
+  // makes the scan give up.
+  virtual bool child(char* bytes, std::size_t size) = 0;
+};
 
 class SectionScan {
  public:
   enum class State {
     Scanning,   // more text is needed
-    Certain,    // the parser accepts the whole document; sections() holds what the walk reads
+    Certain,    // the parser accepts the whole document, and every child has been handed on
     Uncertain,  // the scan gave up; only a parse of the whole document can tell
   };
 
-  // A scan of a whole document, from its first byte on.
+  // A scan of a whole document, from its first byte on, that hands the
+  // children of the sections in `list` to `sink`. Both must outlive it.
+  SectionScan(const SectionList& list, SectionSink& sink);
+
+  // A scan that scanFragment makes a fragment scan.
   SectionScan();
 
   // Checks the `size` bytes of text at `data` and returns how many of them
   // it is done with; the caller presents the rest again, followed by the
   // next bytes. `last` says that no bytes follow: the state is then Certain
   // or Uncertain. A byte-order mark at the very start is skipped, as the
-  // parser skips it.
+  // parser skips it. The bytes of a child that is handed on whole within
+  // them are handed on where they stand, so they must be writable.
   //
   // `ahead` may be a fragment scan (see scanFragment) of the text at its
   // start() in [data, data + size): where this scan arrives there between
   // two constructs and the fragment fits what is open here, it takes the
   // fragment's result and goes on from the fragment's end() instead of
   // scanning that text again.
-  std::size_t feed(const char* data, std::size_t size, bool last, const SectionScan* ahead = nullptr);
+  std::size_t feed(char* data, std::size_t size, bool last, const SectionScan* ahead = nullptr);
 
   // Makes this a fragment scan: it checks the text from the '<' at `start`
   // (the first one at or after `from`) up to `end` without knowing what
@@ -54,13 +90,9 @@ class SectionScan {
 
   State state() const { return state_; }
 
-  // When Certain: whether the root element has a `Block` child.
-  bool hasBlock() const { return blockSeen_; }
-
-  // When Certain: the read sections of the root's first `Block`, byte for
-  // byte and in document order, inside `<Block>` and `</Block>`, followed
-  // by a zero byte, as the parser reads a file.
-  RegionBytes& sections() { return sections_; }
+  // When Certain: whether the root element has a child named as the list's
+  // container.
+  bool hasContainer() const { return containerSeen_; }
 
  private:
   enum class Inside { Nothing, Comment, Cdata, Instruction };
@@ -84,8 +116,8 @@ class SectionScan {
   // An element begins: the tag at `tag` ends at `tagEnd`, and `empty` says
   // that it also closes the element.
   void opened(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty);
-  // The same, for the first three levels, where the root, its `Block` and
-  // the read sections are.
+  // The same, for the first four levels, where the root, the container, the
+  // read sections and their children are.
   void openedNear(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty);
   // The innermost open element is closed by a tag that ends at `tagEnd`.
   void pop(const char* tagEnd);
@@ -96,6 +128,9 @@ class SectionScan {
   // An element named by the `length` bytes at `name` is open.
   void pushName(const char* name, std::size_t length);
   const char* giveUp();
+  // What feed does, for a whole scan and for a fragment scan, which never
+  // hands on a child and so never writes to its text.
+  std::size_t scan(const char* data, std::size_t size, bool last, const SectionScan* ahead);
   // Takes the result of the fragment scan `ahead` here, if it fits.
   bool adopt(const SectionScan& ahead);
 
@@ -107,12 +142,20 @@ class SectionScan {
   std::vector<std::size_t> nameStarts_;  // where each begins in names_
   bool rootSeen_ = false;                // the first element has begun
   bool inRoot_ = false;                  // it is open
-  bool blockSeen_ = false;               // its first `Block` child has begun
-  bool inBlock_ = false;                 // that `Block` is open
-  bool keeping_ = false;                 // a read section is open
-  const char* keepFrom_ = nullptr;       // where its bytes in the current text begin
-  RegionBytes sections_;
-  void keep(const char* from, const char* to);
+  bool containerSeen_ = false;           // its first child named as the container has begun
+  bool inContainer_ = false;             // that child is open
+  bool inSection_ = false;               // a read section is open
+
+  // The child of a read section that is open, if any.
+  enum class Child { None, Element, Text, Cdata };
+  Child child_ = Child::None;
+  const char* childFrom_ = nullptr;  // where its bytes in the current text begin
+  RegionBytes childBytes_;           // its bytes from earlier texts
+  // The child ends at `to` in the current text: hands it on.
+  void finishChild(const char* to);
+
+  const SectionList* list_ = nullptr;
+  SectionSink* sink_ = nullptr;
 
   // A fragment scan's own: whether this is one, what it covers, and the
   // end tags of elements opened before it, innermost first.

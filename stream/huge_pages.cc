@@ -1,4 +1,4 @@
-#include "reader/huge_pages.h"
+#include "stream/huge_pages.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -59,6 +59,18 @@ void freeRegion(void* region, std::size_t size) {
     munmap(region, size);
   }
 }
+
+#if defined(__linux__)
+namespace {
+// Moves the pages of a mapped region into a larger mapping, or null.
+void* remapped(void* region, std::size_t size, std::size_t newSize) {
+  if (size < kHugePage || newSize < kHugePage) return nullptr;
+  void* const moved = mremap(region, size, newSize, MREMAP_MAYMOVE);
+  return moved == MAP_FAILED ? nullptr : moved;
+}
+}  // namespace
+#define BLOCK2GCI_HAVE_REMAP 1
+#endif
 #else
 void* allocateRegion(std::size_t& size) {
   if (size > SIZE_MAX - 2 * kHugePage) return nullptr;
@@ -69,32 +81,18 @@ void* allocateRegion(std::size_t& size) {
 void freeRegion(void* region, std::size_t) { std::free(region); }
 #endif
 
-RegionBytes::~RegionBytes() {
-  if (data_) freeRegion(data_, capacity_);
-}
-
-char* RegionBytes::room(std::size_t count) {
-  if (capacity_ - size_ >= count) return data_ + size_;
-  if (count > SIZE_MAX / 2 - size_) return nullptr;
-  std::size_t capacity = size_ + count > 2 * capacity_ ? size_ + count : 2 * capacity_;
-  char* const bigger = static_cast<char*>(allocateRegion(capacity));
-  if (!bigger) return nullptr;
-  if (size_ > 0) std::memcpy(bigger, data_, size_);
-  if (data_) freeRegion(data_, capacity_);
-  data_ = bigger;
-  capacity_ = capacity;
-  return data_ + size_;
-}
-
-bool RegionBytes::append(const char* bytes, std::size_t count) {
-  char* const into = room(count);
-  if (!into) return false;
-  if (count > 0) std::memcpy(into, bytes, count);
-  size_ += count;
-  return true;
-}
-
-void RegionBytes::consume(std::size_t count) {
-  size_ -= count;
-  if (size_ > 0 && count > 0) std::memmove(data_, data_ + count, size_);
+void* growRegion(void* region, std::size_t size, std::size_t& newSize, std::size_t keep) {
+  if (newSize > SIZE_MAX - 2 * kHugePage) return nullptr;
+#ifdef BLOCK2GCI_HAVE_REMAP
+  std::size_t mapped = regionSize(newSize);
+  if (void* const moved = remapped(region, size, mapped)) {
+    newSize = mapped;
+    return moved;
+  }
+#endif
+  void* const grown = allocateRegion(newSize);
+  if (!grown) return nullptr;
+  if (keep > 0) std::memcpy(grown, region, keep);
+  if (region) freeRegion(region, size);
+  return grown;
 }

@@ -1,0 +1,27 @@
+#pragma once
+
+// A SectionSink that writes down what a scan hands on, to compare scans.
+
+#include "stream/section_scan.h"
+
+#include <cstddef>
+#include <string>
+
+// Writes "[i]" when section i begins and each child's bytes followed by '|'.
+class RecordingSink : public SectionSink {
+ public:
+  void section(int index) override { events += "[" + std::to_string(index) + "]"; }
+  bool child(char* bytes, std::size_t size) override {
+    events.append(bytes, size).append(1, '|');
+    return true;
+  }
+
+  std::string events;
+};
+
+// The list the scan tests look for: Photogroups (0) and ControlPoints (1)
+// in a Block.
+inline const SectionList& testSections() {
+  static const SectionList list{"Block", {"Photogroups", "ControlPoints"}};
+  return list;
+}
