@@ -12,7 +12,7 @@ enum Section { kPhotogroups, kControlPoints };
 
 const SectionList& blockSections() {
   // In the order of the enum above.
-  static const SectionList list{kBlockName, {"Photogroups", "ControlPoints"}};
+  static const SectionList list{kBlockName, {{"Photogroups", true}, {"ControlPoints", false}}};
   return list;
 }
 
@@ -29,6 +29,11 @@ void SectionReader::read(pugi::xml_node child) {
     readControlPoint(child);
   }
 }
+
+// Only Photogroups come in parts.
+void SectionReader::enter() { photogroups_->begin(); }
+void SectionReader::readPart(pugi::xml_node part) { photogroups_->part(part); }
+void SectionReader::leave() { photogroups_->end(); }
 
 void walkBlock(pugi::xml_node block) {
   SectionReader reader;

@@ -16,7 +16,8 @@
 constexpr char kBlockName[] = "Block";
 
 // The read sections of a block: `Photogroups` and `ControlPoints`, children
-// of the root's first `Block`.
+// of the root's first `Block`. A photogroup comes in parts, photo by photo:
+// one group may hold most of a block.
 const SectionList& blockSections();
 
 // Reads the children of the read sections one at a time, in document order,
@@ -29,6 +30,11 @@ class SectionReader {
   // Reads `child`, a child node of the section that began last, of any
   // kind: an element, a text or a CDATA section.
   void read(pugi::xml_node child);
+  // The same for a child of a section whose children come in parts: it
+  // begins, then each part (a child node of it) is read, then it ends.
+  void enter();
+  void readPart(pugi::xml_node part);
+  void leave();
 
  private:
   int section_ = -1;

@@ -6,35 +6,6 @@
 
 namespace {
 
-// A photogroup as the notes name it: its own Name (wherever it stands in the
-// group) and its position in the block. The name is looked up once per
-// group, and only when there is something to say about it.
-class GroupLabel {
- public:
-  GroupLabel(pugi::xml_node group, int number) : group_(group), number_(number) {}
-
-  int number() const { return number_; }
-  const QString& name() {
-    if (!looked_) {
-      name_ = childText(group_, "Name");
-      looked_ = true;
-    }
-    return name_;
-  }
-  // Whether the group has ImageDimensions anywhere.
-  bool hasDimensions() {
-    if (dimensions_ < 0) dimensions_ = group_.child("ImageDimensions") ? 1 : 0;
-    return dimensions_ == 1;
-  }
-
- private:
-  pugi::xml_node group_;
-  int number_;
-  bool looked_ = false;
-  QString name_;
-  int dimensions_ = -1;
-};
-
 int readInteger(pugi::xml_node parent, const char* field, ValueNote note) {
   const QString text = childText(parent, field);
   ValueProblem problem = ValueProblem::None;
@@ -56,47 +27,72 @@ void readPhotogroups(pugi::xml_node firstGroup) {
 }
 
 void PhotogroupReader::read(pugi::xml_node group) {
-  GroupLabel label(group, ++readNotes.photogroupsRead);
-  for (pugi::xml_node child = group.first_child(); child; child = child.next_sibling()) {
-    if (hasName(child, "Name")) {
-      groupName_ = elementText(child);
-    } else if (hasName(child, "ImageDimensions")) {
-      ValueNote note;
-      note.owner = ValueNote::Photogroup;
-      note.number = label.number();
-      note.label = label.name();
-      width_ = readInteger(child, "Width", note);
-      height_ = readInteger(child, "Height", note);
-      sizeGroupNumber_ = label.number();
-      sizeGroup_ = label.name();
-    } else if (hasName(child, "Photo")) {
-      PhotoInfo photo;
-      ValueNote note;
-      note.owner = ValueNote::Photo;
-      note.label = childText(child, "ImagePath");
-      photo.id = readInteger(child, "Id", note);
-      photo.imagePath = note.label;
-      photo.groupName = groupName_;
-      photo.height = height_;
-      photo.width = width_;
-      if (!insertPhoto(photo)) continue;
-      if (lostCharacters(child.child("ImagePath").text().get(), photo.imagePath)) {
-        readNotes.lostImagePaths.push_back(photo.id);
-      }
-      if (sizeGroupNumber_ != label.number()) {
-        PhotoSizeNote size;
-        size.photoId = photo.id;
-        size.group = label.name();
-        size.groupNumber = label.number();
-        size.sizeGroup = sizeGroup_;
-        size.sizeGroupNumber = sizeGroupNumber_;
-        size.width = width_;
-        size.height = height_;
-        size.cause = sizeGroupNumber_ == 0   ? PhotoSizeNote::NoneBefore
-                     : label.hasDimensions() ? PhotoSizeNote::OwnComesAfter
-                                             : PhotoSizeNote::OwnMissing;
-        readNotes.photoSizes.push_back(std::move(size));
-      }
+  begin();
+  for (pugi::xml_node child = group.first_child(); child; child = child.next_sibling()) part(child);
+  end();
+}
+
+void PhotogroupReader::begin() {
+  number_ = ++readNotes.photogroupsRead;
+  named_ = false;
+  name_ = QString();
+  hasDimensions_ = false;
+  firstValueNote_ = readNotes.values.size();
+  firstSizeNote_ = readNotes.photoSizes.size();
+}
+
+void PhotogroupReader::part(pugi::xml_node child) {
+  if (hasName(child, "Name")) {
+    groupName_ = elementText(child);
+    if (!named_) name_ = groupName_;
+    named_ = true;
+  } else if (hasName(child, "ImageDimensions")) {
+    hasDimensions_ = true;
+    ValueNote note;
+    note.owner = ValueNote::Photogroup;
+    note.number = number_;
+    width_ = readInteger(child, "Width", note);
+    height_ = readInteger(child, "Height", note);
+    sizeGroupNumber_ = number_;
+  } else if (hasName(child, "Photo")) {
+    PhotoInfo photo;
+    ValueNote note;
+    note.owner = ValueNote::Photo;
+    note.label = childText(child, "ImagePath");
+    photo.id = readInteger(child, "Id", note);
+    photo.imagePath = note.label;
+    photo.groupName = groupName_;
+    photo.height = height_;
+    photo.width = width_;
+    if (!insertPhoto(photo)) return;
+    if (lostCharacters(child.child("ImagePath").text().get(), photo.imagePath)) {
+      readNotes.lostImagePaths.push_back(photo.id);
+    }
+    if (sizeGroupNumber_ != number_) {
+      PhotoSizeNote size;
+      size.photoId = photo.id;
+      size.groupNumber = number_;
+      size.sizeGroup = sizeGroup_;
+      size.sizeGroupNumber = sizeGroupNumber_;
+      size.width = width_;
+      size.height = height_;
+      size.cause = sizeGroupNumber_ == 0 ? PhotoSizeNote::NoneBefore : PhotoSizeNote::OwnMissing;
+      readNotes.photoSizes.push_back(std::move(size));
     }
   }
+}
+
+void PhotogroupReader::end() {
+  // The group's own name is its first Name, wherever that stands, and its
+  // own size may come after its photos: only now is either known.
+  for (std::size_t i = firstValueNote_; i < readNotes.values.size(); ++i) {
+    ValueNote& note = readNotes.values[i];
+    if (note.owner == ValueNote::Photogroup && note.number == number_) note.label = name_;
+  }
+  for (std::size_t i = firstSizeNote_; i < readNotes.photoSizes.size(); ++i) {
+    PhotoSizeNote& size = readNotes.photoSizes[i];
+    size.group = name_;
+    if (size.cause != PhotoSizeNote::NoneBefore && hasDimensions_) size.cause = PhotoSizeNote::OwnComesAfter;
+  }
+  if (sizeGroupNumber_ == number_) sizeGroup_ = name_;
 }

@@ -4,14 +4,25 @@
 
 #include <pugixml.hpp>
 
+#include <cstddef>
+
 // Reads the photogroups of one `Photogroups` element, one group at a time in
 // document order, as readPhotogroups describes; what carries over from group
-// to group lives here.
+// to group lives here. A group may come whole (read) or a child at a time
+// (begin, part for each child, end), which reads the same.
 class PhotogroupReader {
  public:
   // Reads `group` (an element of any name, or another node, which then
   // holds no photos but still counts as a group) and inserts its photos.
   void read(pugi::xml_node group);
+
+  // A group begins.
+  void begin();
+  // Reads `child`, a child node of the group that began last.
+  void part(pugi::xml_node child);
+  // The group ends: the notes about it get its own name, and whether it has
+  // a size of its own after all.
+  void end();
 
  private:
   QString groupName_;
@@ -21,6 +32,15 @@ class PhotogroupReader {
   // 0 before any ImageDimensions.
   int sizeGroupNumber_ = 0;
   QString sizeGroup_;
+
+  // The group that began last: its position, own name (its first Name),
+  // whether it has ImageDimensions, and where its notes begin.
+  int number_ = 0;
+  bool named_ = false;
+  QString name_;
+  bool hasDimensions_ = false;
+  std::size_t firstValueNote_ = 0;
+  std::size_t firstSizeNote_ = 0;
 };
 
 // Reads the photogroups that start at `firstGroup` (the first child of a

@@ -125,7 +125,8 @@ bool beginsWord(const char* at, std::size_t size, const char* word) {
 
 int SectionList::find(const char* name, std::size_t length) const {
   for (std::size_t i = 0; i < sections.size(); ++i) {
-    if (sections[i].size() == length && std::memcmp(sections[i].data(), name, length) == 0) return static_cast<int>(i);
+    const std::string& known = sections[i].name;
+    if (known.size() == length && std::memcmp(known.data(), name, length) == 0) return static_cast<int>(i);
   }
   return -1;
 }
@@ -198,7 +199,7 @@ std::size_t SectionScan::scan(const char* data, std::size_t size, bool last, con
     // Text never fails, wherever it stands: the parser takes it as it is
     // inside an element and skips it outside the root.
     const char* const tag = markup.next(at);
-    if (inSection_ && depth() == 3) {
+    if (between()) {
       // Between the children of a read section a text is a child too, up to
       // the next markup of any kind.
       if (child_ == Child::None && tag != at) {
@@ -246,7 +247,7 @@ std::size_t SectionScan::scan(const char* data, std::size_t size, bool last, con
           // matters, and it can be matched here, where the name is still at
           // hand; but not past the start of the fragment scanned ahead,
           // which would then never be taken over.
-          if (fragment_ || depth() >= 4 || (depth() == 3 && !inSection_)) {
+          if (fragment_ || (depth() >= 3 && !between())) {
             const char* const close = markup.next(at);
             if ((!ahead || close != ahead->fragmentStart_) && static_cast<std::size_t>(end - close) > length + 2 &&
                 close[0] == '<' && close[1] == '/' && close[2 + length] == '>' &&
@@ -392,7 +393,7 @@ const char* SectionScan::declaration(const char* tag, const char* end) {
     // Outside the root the parser would make it the document's first node.
     if (depth() == 0 && !fragment_) return giveUp();
     inside_ = Inside::Cdata;
-    if (inSection_ && depth() == 3) {
+    if (between()) {
       child_ = Child::Cdata;
       childFrom_ = tag;
     }
@@ -418,7 +419,7 @@ const char* SectionScan::insideEnd(const char* from, const char* end) {
 }
 
 void SectionScan::opened(const char* name, std::size_t length, const char* tag, const char* tagEnd, bool empty) {
-  if (depth() < 4 && !fragment_) openedNear(name, length, tag, tagEnd, empty);
+  if (!fragment_ && (depth() < 3 || between())) openedNear(name, length, tag, tagEnd, empty);
   if (!empty) pushName(name, length);
 }
 
@@ -453,8 +454,13 @@ void SectionScan::openedNear(const char* name, std::size_t length, const char* t
     if (section >= 0) {
       sink_->section(section);
       inSection_ = !empty;
+      inParts_ = list_->sections[static_cast<std::size_t>(section)].inParts;
     }
-  } else if (inSection_) {
+  } else if (inParts_ && level == 4) {
+    sink_->enter();
+    partsOpen_ = !empty;
+    if (empty) sink_->leave();
+  } else {
     child_ = Child::Element;
     childFrom_ = tag;
     if (empty) finishChild(tagEnd);
@@ -465,9 +471,14 @@ void SectionScan::pop(const char* tagEnd) {
   namesSize_ = nameStarts_.back();
   nameStarts_.pop_back();
   const std::size_t level = depth();
-  if (level > 3 || fragment_) return;
-  if (level == 3) {
-    if (child_ == Child::Element) finishChild(tagEnd);
+  if (level > 4 || fragment_) return;
+  if (child_ == Child::Element && level == (partsOpen_ ? 4u : 3u)) {
+    finishChild(tagEnd);
+  } else if (level == 3) {
+    if (partsOpen_) {
+      partsOpen_ = false;
+      sink_->leave();
+    }
   } else if (level == 2) {
     inSection_ = false;
   } else if (level == 1) {
@@ -496,10 +507,10 @@ void SectionScan::scanFragment(const char* from, const char* end) {
 
 bool SectionScan::adopt(const SectionScan& ahead) {
   // The fragment must stay below the read sections, and inside the open
-  // child of one: then nothing it opens or closes concerns the root, the
-  // container, a section or where a child ends.
+  // child (or part) of one: then nothing it opens or closes concerns the
+  // root, the container, a section or where a child ends.
   const std::size_t closes = ahead.closedOutside_.size();
-  if (depth() < closes + (inSection_ ? 4 : 3)) return false;
+  if (depth() < closes + (!inSection_ ? 3 : partsOpen_ ? 5 : 4)) return false;
   for (std::size_t i = 0; i < closes; ++i) {
     const Name& closed = ahead.closedOutside_[i];
     const Name open = openName(depth() - 1 - i);

@@ -24,8 +24,15 @@
 // named `container`, and, among that element's children, every element
 // whose name is one of `sections` (in document order, any number of each).
 struct SectionList {
+  struct Section {
+    std::string name;
+    // Each element child of the section is handed on in parts, its own
+    // children one by one, so that a child far larger than its parts
+    // never stands whole in memory.
+    bool inParts = false;
+  };
   std::string container;
-  std::vector<std::string> sections;
+  std::vector<Section> sections;
 
   // The index in `sections` of the name given by the `length` bytes at
   // `name`, or -1 when it names no read section.
@@ -46,7 +53,13 @@ class SectionSink {
   // section. The `size` bytes at `bytes` are its UTF-8 text, which the sink
   // may change (to parse it in place) and must not keep. Returning false
   // makes the scan give up.
+  //
+  // In a section whose children come in parts, an element child comes as
+  // enter(), then each of its own children as a child() (of the same three
+  // kinds), then leave(); its texts and CDATA children come whole.
   virtual bool child(char* bytes, std::size_t size) = 0;
+  virtual void enter() {}
+  virtual void leave() {}
 };
 
 class SectionScan {
@@ -145,6 +158,12 @@ class SectionScan {
   bool containerSeen_ = false;           // its first child named as the container has begun
   bool inContainer_ = false;             // that child is open
   bool inSection_ = false;               // a read section is open
+  bool inParts_ = false;                 // its children come in parts
+  bool partsOpen_ = false;               // a child that comes in parts is open
+
+  // Whether the scan is between two children that are handed on: those of
+  // the open section, or the parts of its open child.
+  bool between() const { return inSection_ && (depth() == 3 || (partsOpen_ && depth() == 4)); }
 
   // The child of a read section that is open, if any.
   enum class Child { None, Element, Text, Cdata };

@@ -44,7 +44,7 @@ const std::string kSections = "<Photogroups><G>1</G></Photogroups><ControlPoints
 
 const ScanCase kCases[] = {
     {"a tie-point section", BLOCK("<TiePoints><T><a>1</a><b/></T>\n<T/></TiePoints>"), kCertain, ""},
-    {"the read sections", "<R><Block>" + kSections + "</Block></R>", kCertain, "[0]<G>1</G>|[1]<P/>|"},
+    {"the read sections", "<R><Block>" + kSections + "</Block></R>", kCertain, "[0]{1|}[1]<P/>|"},
     {"read sections among others, several times",
      BLOCK("<TiePoints/><ControlPoints>a</ControlPoints>x<Other><ControlPoints/></Other><Photogroups/>"), kCertain,
      "[1]a|[0]"},
@@ -76,7 +76,10 @@ const ScanCase kCases[] = {
     {"children of every kind, split where the parser splits them",
      BLOCK("<ControlPoints> a <P>1</P>\n\t<Q n='>'><N>2</N><M/></Q>b<!--c-->c<?p?>d<![CDATA[]]>\r\n</ControlPoints>"),
      kCertain, "[1] a |<P>1</P>|<Q n='>'><N>2</N><M/></Q>|b|c|d|<![CDATA[]]>|"},
-    {"a section's own end tag with white space", BLOCK("<Photogroups><G/>x</Photogroups\n>"), kCertain, "[0]<G/>|x|"},
+    {"a section's own end tag with white space", BLOCK("<Photogroups><G/>x</Photogroups\n>"), kCertain, "[0]{}x|"},
+    {"children in parts",
+     BLOCK("<Photogroups>t<G><N>a</N> b <P><I>1</I></P><![CDATA[c]]><E/></G>\n<G/><G\n></G></Photogroups>"), kCertain,
+     "[0]t|{<N>a</N>| b |<P><I>1</I></P>|<![CDATA[c]]>|<E/>|}{}{}"},
 
     {"a document type declaration", "<!DOCTYPE R><R><Block/></R>", kUncertain, ""},
     {"CDATA outside the root", "<![CDATA[x]]><R/>", kUncertain, ""},

@@ -7,7 +7,8 @@
 #include <cstddef>
 #include <string>
 
-// Writes "[i]" when section i begins and each child's bytes followed by '|'.
+// Writes "[i]" when section i begins, each child's bytes followed by '|', and
+// "{" and "}" around the parts of a child that comes in parts.
 class RecordingSink : public SectionSink {
  public:
   void section(int index) override { events += "[" + std::to_string(index) + "]"; }
@@ -15,13 +16,15 @@ class RecordingSink : public SectionSink {
     events.append(bytes, size).append(1, '|');
     return true;
   }
+  void enter() override { events += "{"; }
+  void leave() override { events += "}"; }
 
   std::string events;
 };
 
-// The list the scan tests look for: Photogroups (0) and ControlPoints (1)
-// in a Block.
+// The list the scan tests look for: Photogroups (0), whose children come in
+// parts, and ControlPoints (1), in a Block.
 inline const SectionList& testSections() {
-  static const SectionList list{"Block", {"Photogroups", "ControlPoints"}};
+  static const SectionList list{"Block", {{"Photogroups", true}, {"ControlPoints", false}}};
   return list;
 }
