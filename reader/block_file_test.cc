@@ -90,6 +90,33 @@ TEST_F(BlockFileTest, WalksOnlyTheFirstBlockOfTheRoot) {
   EXPECT_EQ(photoTable.size(), 2u);
 }
 
+// A streamed load that gives up after reading many children puts the stores
+// back as they were, so the whole-file load that follows reads each record
+// once, after what the stores held before.
+TEST_F(BlockFileTest, StreamedLoadThatGivesUpLateReadsEachRecordOnce) {
+  std::string document =
+      "<R><Block><Photogroups><G><Photo><Id>1</Id><ImagePath>a.jpg</ImagePath></Photo></G>"
+      "</Photogroups><ControlPoints>";
+  for (int i = 0; i < 2000; ++i) document += "<P><Name>p" + std::to_string(i) + "</Name></P>";
+  document += "</ControlPoints></Block></R><![CDATA[the scan gives up here; the parser takes it]]>";
+  ASSERT_TRUE(insertPhoto(PhotoInfo{7, "earlier.jpg", "E", 1, 1}));
+  ControlPoint earlier;
+  earlier.name = "earlier";
+  appendControlPoint(earlier);
+  readNotes.photogroupsRead = 3;
+
+  LogCapture log;
+  const LoadResult loaded = loadBlockText(document.data(), document.size(), LoadMode::Streamed, 4096);
+  EXPECT_EQ(loaded.status, LoadResult::Loaded);
+  EXPECT_TRUE(loaded.wholeFile);
+  ASSERT_EQ(controlPoints.size(), 2001u);
+  EXPECT_EQ(controlPoints.front().name, "earlier");
+  EXPECT_EQ(controlPoints.back().name, "p1999");
+  EXPECT_EQ(photoTable.size(), 2u);
+  EXPECT_TRUE(droppedPhotos.empty());
+  EXPECT_EQ(readNotes.photogroupsRead, 4);
+}
+
 TEST_F(BlockFileTest, RootWithoutBlockLogsThePathAndReadsNothing) {
   const QString path = write("<!-- first --><?pi x?><Root><ControlPoints><P/></ControlPoints></Root>");
   LogCapture log;

@@ -397,4 +397,48 @@ TEST(LoadModeLargeTest, GivesTheSameOutput) {
   for (const auto& c : cases) expectSameOutcome(QByteArray::fromStdString(c.document), c.what, false);
 }
 
+// The bulk in the read sections themselves: every child is read as it
+// closes, children larger than a piece among them, and what goes wrong late
+// must leave the same outcome as the whole-file load.
+TEST(LoadModeChildrenTest, GivesTheSameOutput) {
+  const int count = 12000;  // about 2.4 MB of points, read ahead on a second thread
+  const auto point = [](int i) {
+    return "<ControlPoint><Name>P" + std::to_string(i) + "</Name><Position><x>" + std::to_string(i) +
+           ".5</x><y>2</y><z>3</z></Position><Measurement><PhotoId>" + std::to_string(i % 50) +
+           "</PhotoId><x>10</x><y>20</y></Measurement></ControlPoint>\n";
+  };
+  std::string photos;
+  for (int i = 0; i < 50; ++i) {
+    photos +=
+        "<Photo><Id>" + std::to_string(i) + "</Id><ImagePath>f/i" + std::to_string(i) + ".jpg</ImagePath></Photo>";
+  }
+  std::string huge = "<ControlPoint><Name>huge</Name>";  // about 1.3 MB: a child that spans pieces
+  for (int i = 0; i < 20000; ++i) huge += "<Measurement><PhotoId>3</PhotoId><x>1</x><y>2</y></Measurement>";
+  huge += "</ControlPoint>";
+  const auto block = [&](double where, const std::string& odd, const std::string& after = "") {
+    std::string out = "<R><Block><Photogroups>t<Photogroup><Name>G</Name>" + photos +
+                      "<ImageDimensions><Width>100</Width><Height>80</Height></ImageDimensions></Photogroup>"
+                      "<![CDATA[g]]><Photogroup/></Photogroups><ControlPoints>";
+    for (int i = 0; i < count; ++i) {
+      if (i == static_cast<int>(where * count)) out += odd;
+      out += point(i);
+    }
+    return out + "</ControlPoints></Block></R>" + after;
+  };
+  const struct {
+    const char* what;
+    std::string document;
+  } cases[] = {
+      {"plain", block(0, "")},
+      {"empty, text and CDATA children",
+       block(0.5, "<ControlPoint/>text<!--c-->more<![CDATA[]]><ControlPoint></ControlPoint>")},
+      {"a child larger than a piece", block(0.4, huge)},
+      {"a mismatched tag after most children", block(0.9, "<ControlPoint></Q>")},
+      {"a zero byte in the last child", block(0.99, std::string("<ControlPoint><Name>\0</Name></ControlPoint>", 42))},
+      {"the document cut in the last child", block(0, "").substr(0, block(0, "").size() - 60)},
+      {"CDATA after the root, which only the whole-file load takes", block(0, "", "<![CDATA[x]]>")},
+  };
+  for (const auto& c : cases) expectSameOutcome(QByteArray::fromStdString(c.document), c.what, false);
+}
+
 }  // namespace
