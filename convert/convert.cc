@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-QString completeBaseName(const QString& path) {
+QString imageBaseName(const QString& path) {
   const int lastSeparator = std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
   const QString fileName = path.mid(lastSeparator + 1);
   const int lastDot = fileName.lastIndexOf(QLatin1Char('.'));
@@ -20,7 +20,7 @@ void convertMeasurements() {
       // The order of operations is part of the result: keep it as written.
       measurement.x = (measurement.x - width * 0.5) + 0.5;
       measurement.y = ((height * 0.5) - measurement.y) - 0.5;
-      measurement.imageName = completeBaseName(photo.imagePath);
+      measurement.imageName = imageBaseName(photo.imagePath);
     }
     point.measurementCount = static_cast<int>(point.measurements.size());
   }

@@ -81,13 +81,13 @@ struct BaseNameCase {
 
 void PrintTo(const BaseNameCase& c, std::ostream* os) { *os << c.path; }
 
-class CompleteBaseNameTest : public ::testing::TestWithParam<BaseNameCase> {};
+class ImageBaseNameTest : public ::testing::TestWithParam<BaseNameCase> {};
 
-TEST_P(CompleteBaseNameTest, SplitsAtBothSeparatorsAndTheLastDot) {
-  EXPECT_EQ(completeBaseName(QString::fromUtf8(GetParam().path)), QString::fromUtf8(GetParam().expected));
+TEST_P(ImageBaseNameTest, SplitsAtBothSeparatorsAndTheLastDot) {
+  EXPECT_EQ(imageBaseName(QString::fromUtf8(GetParam().path)), QString::fromUtf8(GetParam().expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, CompleteBaseNameTest,
+INSTANTIATE_TEST_SUITE_P(Paths, ImageBaseNameTest,
                          ::testing::Values(BaseNameCase{"D:\\survey\\img\\IMG_0012.JPG", "IMG_0012"},
                                            BaseNameCase{"a/b/c.tar.gz", "c.tar"}, BaseNameCase{"a/b/noext", "noext"},
                                            BaseNameCase{"", ""}, BaseNameCase{"plain.jpg", "plain"},

@@ -295,7 +295,7 @@ void warnAboutImageNames(const std::vector<int>& measured) {
   QHash<QString, int> first;  // image name -> the first measured photo with it
   for (const int id : measured) {
     const PhotoInfo& photo = photoTable.at(id);
-    const QString name = completeBaseName(photo.imagePath);
+    const QString name = imageBaseName(photo.imagePath);
     if (name.isEmpty()) {
       if (unusable.admit()) {
         qDebug().nospace() << "Warning: photo " << id << " (" << photo.imagePath << ") has an empty image name";
@@ -366,7 +366,7 @@ void warnAboutCharacters(const std::vector<int>& measured) {
   for (const int id : readNotes.lostImagePaths) lostPaths.insert(id);
   for (const int id : measured) {
     const PhotoInfo& photo = photoTable.at(id);
-    const QString name = completeBaseName(photo.imagePath);
+    const QString name = imageBaseName(photo.imagePath);
     if (lostPaths.contains(id) && name.contains(QChar(0xFFFD))) {
       notUtf8 = true;
       if (capped.admit()) {
