@@ -2,6 +2,8 @@
 
 #include "block/read_notes.h"
 
+#include <utility>
+
 PhotoTable photoTable;
 std::vector<ControlPoint> controlPoints;
 std::vector<PhotoInfo> droppedPhotos;
@@ -25,6 +27,8 @@ PhotoInfo& findOrCreatePhoto(int id) {
 }
 
 void appendControlPoint(const ControlPoint& point) { controlPoints.push_back(point); }
+
+void appendControlPoint(ControlPoint&& point) { controlPoints.push_back(std::move(point)); }
 
 void resetStores() {
   photoTable.clear();
