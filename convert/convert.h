@@ -7,10 +7,12 @@
 // coordinates with rows up, each shifted by half a pixel:
 //   x' = (x - width * 0.5) + 0.5
 //   y' = ((height * 0.5) - y) - 0.5
-// and `imageName` becomes imageBaseName of the photo's image path.
-// A photo id that no photo has gets a default entry in photoTable (size 0,
-// empty path). Each point's `measurementCount` is set to its number of
-// measurements.
+// and `imageName` becomes imageBaseName of the photo's image path. That name
+// is computed once per photo, and all measurements of one photo hold the same
+// shared QString (isSharedWith), so that later steps can handle each image
+// name once. A photo id that no photo has gets a default entry in photoTable
+// (size 0, empty path). Each point's `measurementCount` is set to its number
+// of measurements.
 void convertMeasurements();
 
 // The image name that the GCI file gives a photo: the file name part of

@@ -74,6 +74,22 @@ TEST_F(ConvertTest, CountsMeasurementsOfEveryPoint) {
   for (const ImageMeasurement& m : controlPoints[1].measurements) EXPECT_EQ(m.x, -3.5);
 }
 
+TEST_F(ConvertTest, MeasurementsOfOnePhotoShareOneName) {
+  insertPhoto(photo(1, "a/one.jpg", 10, 10));
+  insertPhoto(photo(2, "b/two.jpg", 10, 10));
+  appendControlPoint(point("A", {measurement(1), measurement(2)}));
+  appendControlPoint(point("B", {measurement(2), measurement(1), measurement(1)}));
+  convertMeasurements();
+
+  const auto& a = controlPoints[0].measurements;
+  const auto& b = controlPoints[1].measurements;
+  EXPECT_EQ(a[0].imageName, "one");
+  EXPECT_EQ(a[1].imageName, "two");
+  EXPECT_TRUE(a[0].imageName.isSharedWith(b[1].imageName));
+  EXPECT_TRUE(a[0].imageName.isSharedWith(b[2].imageName));
+  EXPECT_TRUE(a[1].imageName.isSharedWith(b[0].imageName));
+}
+
 struct BaseNameCase {
   const char* path;
   const char* expected;
