@@ -5,6 +5,7 @@
     bench/run.py BLOCK.xml --runs 7       # measures on an existing block file
     bench/run.py --tool before=/tmp/block2gci-before     # a second build in the same table
     bench/run.py --tie-attributes --tie-comments --utf16  # a generated block in another form
+    bench/run.py --shapes all --skip etree   # every named shape, one table each and a summary
     bench/run.py HUGE.xml --no-copy --skip parse-only --skip etree --limit-as-mib 1024
     bench/run.py BLOCK.xml --emulator scripts/wine-run --exe build-windows/block2gci.exe \
         --parse-only build-windows/bench_parse_only.exe \
@@ -29,6 +30,13 @@ equal the reference byte for byte, in every run. Wall time is the minimum
 over the runs, peak RSS the largest ru_maxrss of the child's own rusage
 (os.wait4) over the runs, throughput the file size over the minimum time.
 MB are 10^6 bytes, MiB 2^20 bytes.
+
+Named shapes (--shapes usual,targets,points,photos or --shapes all) stand
+for blocks of different proportions: the runner generates each, measures
+every contender on it as on a single block, and ends with a summary table
+of the tools on all of them. Generated blocks are kept by their generator
+arguments (in --scratch, or else in a folder of the system's temporary
+directory), so that a rerun does not make them again.
 
 Exit status: 0 when every contender ran and every output matched (whether
 or not the targets were met), 1 on a mismatch or a failed contender, 2 on a
@@ -60,6 +68,16 @@ TOOL = "block2gci"
 SKIPPABLE = {"parse-only": PARSE_ONLY, "etree": ETREE}
 MIB = 2**20
 DASH = "–"  # a figure that needs a contender that was left out
+# Named block shapes: the generator's size arguments that differ from its defaults.
+SHAPES = {
+    "usual": {},  # about 88 MB, mostly tie points
+    "targets": {"tie_points": 0, "points": 4000, "measurements": 330},  # many measurements per control point
+    "points": {"tie_points": 0, "points": 220000, "measurements": 3},  # many control points
+    "photos": {"photos": 120000},  # many photos
+}
+# The generator arguments that a shape sets; the seed and the form switches apply to every shape.
+SHAPE_SIZES = ("photos", "photogroups", "points", "measurements", "tie_points", "tie_measurements")
+BLOCK_CACHE = "block2gci-bench-blocks"  # the folder of generated blocks in the temporary directory
 
 
 class Contender:
@@ -97,6 +115,11 @@ def parse_arguments():
         epilog="Without BLOCK, a block is generated into the scratch directory from the generator arguments.",
     )
     parser.add_argument("block", nargs="?", help="an existing block file to measure on")
+    parser.add_argument(
+        "--shapes",
+        metavar="LIST",
+        help=f"measure on generated blocks of these named shapes, comma-separated ({','.join(SHAPES)}) or all",
+    )
     parser.add_argument("--runs", type=int, default=5, help="measured runs per contender (default %(default)s)")
     parser.add_argument(
         "--build-dir", default=os.path.join(REPO, "build"), help="where the default binaries are (default build/)"
@@ -154,6 +177,8 @@ def parse_arguments():
     args = parser.parse_args()
     if args.runs < 1:
         parser.error("--runs must be at least 1")
+    if args.shapes is not None:
+        args.shapes = shapes_from(parser, args)
     if args.max_read_once_ratio <= 0 or args.max_rss_mib <= 0:
         parser.error("the targets must be positive")
     if args.limit_as_mib is not None:
@@ -169,6 +194,21 @@ def parse_arguments():
                 f"--limit-as-mib {args.limit_as_mib} is above this shell's hard limit of {hard // MIB} MiB"
             )
     return parser, args
+
+
+def shapes_from(parser, args):
+    """The shape names that --shapes lists, in its order; a parser error for a wrong list or a clash."""
+    names = list(SHAPES) if args.shapes == "all" else [n.strip() for n in args.shapes.split(",") if n.strip()]
+    unknown = [n for n in names if n not in SHAPES]
+    if not names or unknown:
+        parser.error(f"--shapes wants all or names from {', '.join(SHAPES)}, not {args.shapes!r}")
+    if args.block:
+        parser.error("--shapes generates its blocks: give no BLOCK with it")
+    sized = [k for k in SHAPE_SIZES if getattr(args, k) != make_block.DEFAULTS[k]]
+    if sized:
+        given = ", ".join("--" + k.replace("_", "-") for k in sized)
+        parser.error(f"--shapes sets the block sizes: leave out {given}")
+    return list(dict.fromkeys(names))
 
 
 def executable(path, what):
@@ -495,57 +535,119 @@ def report(contenders, args, source, reference, inputs, floor):
     sys.stdout.flush()
 
 
-def generated_name(args):
-    options = make_block.options_from(args)
+def generated_name(options):
     parts = [f"{k}={v}" for k, v in options.items() if k not in make_block.SWITCHES]
     parts += [k.replace("_", "-") for k in make_block.SWITCHES if options[k]]
     return "generated block (" + ", ".join(parts) + ")"
 
 
+def generated_block(options, directory):
+    """The path of the block that make_block.py writes for `options`, kept in `directory`.
+
+    The file name holds the arguments and a digest of the generator, so that
+    a later run with the same arguments finds the block again and a changed
+    generator makes a new one. It is written under another name and renamed
+    when complete, so that an interrupted run leaves no partial block behind
+    to be taken for a whole one.
+    """
+    with open(os.path.join(HERE, "make_block.py"), "rb") as f:
+        generator_digest = hashlib.sha256(f.read()).hexdigest()[:12]
+    parts = []
+    for key, value in options.items():
+        if key not in make_block.SWITCHES:
+            parts.append(f"{key}{value}".replace("_", "-"))
+        elif value:
+            parts.append(key.replace("_", "-"))
+    path = os.path.join(directory, f"block_{'_'.join(parts)}_{generator_digest}.xml")
+    if os.path.isfile(path):
+        print(f"reusing {path}", file=sys.stderr)
+        return path
+    os.makedirs(directory, exist_ok=True)
+    partial = f"{path}.{os.getpid()}.part"
+    print(f"generating {path} with {options} ...", file=sys.stderr)
+    # In a child, so that the runner stays small: see launch_floor.
+    generator = [sys.executable, os.path.join(HERE, "make_block.py"), partial] + make_block.command_line(options)
+    try:
+        if subprocess.run(generator, stdout=subprocess.DEVNULL).returncode != 0:
+            fail("the generator failed")
+        os.replace(partial, path)
+    finally:
+        if os.path.exists(partial):
+            os.remove(partial)
+    return path
+
+
+def measure_block(parser, args, source, shown, scratch):
+    """Measures every contender on the block `source` and prints its tables; returns the contenders."""
+    contenders = contenders_from(parser, args)
+    link = args.no_copy
+    if not link and not copies_fit(source, len(contenders), scratch):
+        print(
+            f"run.py: {len(contenders)} copies of {source} would not fit in {scratch}; "
+            "every contender reads it through a link of its own instead",
+            file=sys.stderr,
+        )
+        link = True
+    prepare_inputs(contenders, source, scratch, link)
+    inputs = (
+        f"a symbolic link per contender in {scratch} to {source}"
+        if link
+        else f"a copy of the block per contender in {scratch}"
+    )
+    reference = measure(contenders, args.runs, scratch)
+    report(contenders, args, shown, reference, inputs, launch_floor(scratch))
+    if any(c.mismatches for c in contenders):
+        loud(f"MISMATCH: at least one tool wrote a GCI file that differs from {reference.description}.")
+    return contenders
+
+
+def report_summary(measured, runs):
+    """The tools on every shape: `measured` holds (shape, contenders) in the order they ran."""
+    print(f"## Summary: {runs} runs each")
+    print()
+    print(f"| shape | MB | {READ_ONCE} s | contender | min wall s | peak RSS MiB | time / {READ_ONCE} |")
+    print("|---|---:|---:|---|---:|---:|---:|")
+    for shape, contenders in measured:
+        read_once = next(c for c in contenders if c.label == READ_ONCE)
+        first = f"| {shape} | {read_once.size / 1e6:.1f} | {read_once.time:.3f} "
+        for c in (c for c in contenders if c.is_tool):
+            print(f"{first}| {c.label} | {c.time:.3f} | {c.rss / MIB:.1f} | {ratio(c.time, read_once.time)} |")
+            first = "| | | "
+    print()
+    sys.stdout.flush()
+
+
 def main():
     parser, args = parse_arguments()
-    contenders = contenders_from(parser, args)
+    contenders_from(parser, args)  # checks the programs before any block is generated
     scratch = os.path.abspath(args.scratch) if args.scratch else tempfile.mkdtemp(prefix="block2gci-bench-")
     os.makedirs(scratch, exist_ok=True)
+    blocks_dir = scratch if args.scratch else os.path.join(tempfile.gettempdir(), BLOCK_CACHE)
+    measured = []  # (shape or None, contenders), in the order measured
     try:
         if args.block:
             source = os.path.abspath(args.block)
             if not os.path.isfile(source):
                 fail(f"no such block file: {source}")
+            measured.append((None, measure_block(parser, args, source, source, scratch)))
         else:
-            source = os.path.join(scratch, "generated.xml")
-            options = make_block.options_from(args)
-            print(f"generating {source} with {options} ...", file=sys.stderr)
-            # In a child, so that the runner stays small: see launch_floor.
-            generator = [sys.executable, os.path.join(HERE, "make_block.py"), source]
-            generator += make_block.command_line(options)
-            if subprocess.run(generator, stdout=subprocess.DEVNULL).returncode != 0:
-                fail("the generator failed")
-        link = args.no_copy
-        if not link and not copies_fit(source, len(contenders), scratch):
-            print(
-                f"run.py: {len(contenders)} copies of {source} would not fit in {scratch}; "
-                "every contender reads it through a link of its own instead",
-                file=sys.stderr,
-            )
-            link = True
-        prepare_inputs(contenders, source, scratch, link)
-        inputs = (
-            f"a symbolic link per contender in {scratch} to {source}"
-            if link
-            else f"a copy of the block per contender in {scratch}"
-        )
-        reference = measure(contenders, args.runs, scratch)
-        shown = source if args.block or args.scratch else generated_name(args)
-        report(contenders, args, shown, reference, inputs, launch_floor(scratch))
-        if any(c.mismatches for c in contenders):
-            loud(f"MISMATCH: at least one tool wrote a GCI file that differs from {reference.description}.")
-            return 1
-        return 0
+            base = make_block.options_from(args)
+            for shape in args.shapes or [None]:
+                options = {**base, **SHAPES[shape]} if shape else base
+                source = generated_block(options, blocks_dir)
+                shown = source if args.scratch else generated_name(options)
+                if shape:
+                    print(f"## Shape {shape}")
+                    print()
+                measured.append((shape, measure_block(parser, args, source, shown, scratch)))
+                print()
+        if args.shapes:
+            report_summary(measured, args.runs)
+        return 1 if any(c.mismatches for _, contenders in measured for c in contenders) else 0
     finally:
         if args.scratch:
             pass
-        elif any(c.mismatches for c in contenders):
+        elif any(c.mismatches for _, contenders in measured for c in contenders):
             print(f"run.py: the scratch directory {scratch} is kept for a look at the mismatch", file=sys.stderr)
         else:
             shutil.rmtree(scratch, ignore_errors=True)

@@ -28,6 +28,8 @@ PhotoInfo& findOrCreatePhoto(int id) {
 
 void appendControlPoint(const ControlPoint& point) { controlPoints.push_back(point); }
 
+void appendControlPoint(ControlPoint&& point) { controlPoints.push_back(std::move(point)); }
+
 void resetStores() {
   photoTable.clear();
   controlPoints.clear();

@@ -63,6 +63,10 @@ PhotoInfo& findOrCreatePhoto(int id);
 // Appends a copy of a finished point to `controlPoints`.
 void appendControlPoint(const ControlPoint& point);
 
+// Moves a finished point to the end of `controlPoints`, measurements and
+// all, without copying them; `point` is left valid but unspecified.
+void appendControlPoint(ControlPoint&& point);
+
 // Empties the stores (droppedPhotos and readNotes too), so that tests (and any caller that converts several
 // blocks in one process) start from nothing.
 void resetStores();

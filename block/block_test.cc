@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace {
 
 TEST_F(StoresTest, FirstPhotoWithAnIdWins) {
@@ -66,6 +68,18 @@ TEST_F(StoresTest, AppendedPointsAreCopiesInOrder) {
   EXPECT_EQ(controlPoints[0].measurements.size(), 1u);
   EXPECT_EQ(controlPoints[1].name, "P2");
   EXPECT_TRUE(controlPoints[1].measurements.empty());
+}
+
+TEST_F(StoresTest, AMovedPointKeepsItsMeasurementsWithoutACopy) {
+  ControlPoint point;
+  point.name = "P1";
+  point.measurements.assign(3, measurement(3, 1.0, 2.0));
+  const ImageMeasurement* const held = point.measurements.data();
+  appendControlPoint(std::move(point));
+
+  ASSERT_EQ(controlPoints.size(), 1u);
+  EXPECT_EQ(controlPoints[0].name, "P1");
+  EXPECT_EQ(controlPoints[0].measurements.data(), held);
 }
 
 }  // namespace

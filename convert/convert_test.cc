@@ -74,6 +74,22 @@ TEST_F(ConvertTest, CountsMeasurementsOfEveryPoint) {
   for (const ImageMeasurement& m : controlPoints[1].measurements) EXPECT_EQ(m.x, -3.5);
 }
 
+TEST_F(ConvertTest, MeasurementsOfOnePhotoShareOneName) {
+  insertPhoto(photo(1, "a/one.jpg", 10, 10));
+  insertPhoto(photo(2, "b/two.jpg", 10, 10));
+  appendControlPoint(point("A", {measurement(1), measurement(2)}));
+  appendControlPoint(point("B", {measurement(2), measurement(1), measurement(1)}));
+  convertMeasurements();
+
+  const auto& a = controlPoints[0].measurements;
+  const auto& b = controlPoints[1].measurements;
+  EXPECT_EQ(a[0].imageName, "one");
+  EXPECT_EQ(a[1].imageName, "two");
+  EXPECT_TRUE(a[0].imageName.isSharedWith(b[1].imageName));
+  EXPECT_TRUE(a[0].imageName.isSharedWith(b[2].imageName));
+  EXPECT_TRUE(a[1].imageName.isSharedWith(b[0].imageName));
+}
+
 struct BaseNameCase {
   const char* path;
   const char* expected;
@@ -81,13 +97,13 @@ struct BaseNameCase {
 
 void PrintTo(const BaseNameCase& c, std::ostream* os) { *os << c.path; }
 
-class CompleteBaseNameTest : public ::testing::TestWithParam<BaseNameCase> {};
+class ImageBaseNameTest : public ::testing::TestWithParam<BaseNameCase> {};
 
-TEST_P(CompleteBaseNameTest, SplitsAtBothSeparatorsAndTheLastDot) {
-  EXPECT_EQ(completeBaseName(QString::fromUtf8(GetParam().path)), QString::fromUtf8(GetParam().expected));
+TEST_P(ImageBaseNameTest, SplitsAtBothSeparatorsAndTheLastDot) {
+  EXPECT_EQ(imageBaseName(QString::fromUtf8(GetParam().path)), QString::fromUtf8(GetParam().expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, CompleteBaseNameTest,
+INSTANTIATE_TEST_SUITE_P(Paths, ImageBaseNameTest,
                          ::testing::Values(BaseNameCase{"D:\\survey\\img\\IMG_0012.JPG", "IMG_0012"},
                                            BaseNameCase{"a/b/c.tar.gz", "c.tar"}, BaseNameCase{"a/b/noext", "noext"},
                                            BaseNameCase{"", ""}, BaseNameCase{"plain.jpg", "plain"},

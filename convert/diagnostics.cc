@@ -112,36 +112,98 @@ void warnAboutSharedIds() {
   }
 }
 
-void warnAboutUnknownIds() {
-  struct Unknown {
-    int id = 0;
-    int measurements = 0;
-    int points = 0;
-    size_t lastPoint = 0;        // the latest point counted
-    std::vector<size_t> listed;  // the first points that name it
+// A photo id that measurements name but no photo has.
+struct UnknownId {
+  int id = 0;
+  int measurements = 0;
+  int points = 0;
+  size_t lastPoint = 0;        // the latest point counted
+  std::vector<size_t> listed;  // the first points that name it
+};
+
+// A control point with measurements outside their image.
+struct OutsideMeasurements {
+  size_t point = 0;
+  int count = 0;
+  int photoCount = 0;       // the photos with such a measurement
+  std::vector<int> photos;  // the first few of them, in measurement order
+};
+
+// A photo that measurements name, with the image name the GCI file gives it.
+struct MeasuredPhoto {
+  int id;
+  const PhotoInfo* photo;
+  QString imageName;
+};
+
+// What the warnings need to know of the measurements, gathered in one pass.
+struct MeasurementSurvey {
+  std::vector<UnknownId> unknown;            // in order of first appearance
+  std::vector<OutsideMeasurements> outside;  // in point order
+  std::vector<MeasuredPhoto> measured;       // the measured photos that exist, in id order
+};
+
+MeasurementSurvey surveyMeasurements() {
+  MeasurementSurvey survey;
+  // Photo id -> its photo, or null and its place in survey.unknown: one
+  // look-up per measurement.
+  struct Named {
+    const PhotoInfo* photo = nullptr;
+    size_t unknown = 0;
   };
-  std::vector<Unknown> unknown;  // in order of first appearance
-  QHash<int, size_t> position;
+  QHash<int, Named> named;
   for (size_t p = 0; p < controlPoints.size(); ++p) {
-    for (const ImageMeasurement& measurement : controlPoints[p].measurements) {
-      if (photoTable.count(measurement.photoId) != 0) continue;
-      auto found = position.find(measurement.photoId);
-      if (found == position.end()) {
-        found = position.insert(measurement.photoId, unknown.size());
-        unknown.emplace_back();
-        unknown.back().id = measurement.photoId;
+    const ControlPoint& point = controlPoints[p];
+    OutsideMeasurements outside;
+    QSet<int> outsidePhotos;
+    for (const ImageMeasurement& measurement : point.measurements) {
+      auto found = named.find(measurement.photoId);
+      if (found == named.end()) {
+        Named entry;
+        const auto photo = photoTable.find(measurement.photoId);
+        if (photo != photoTable.end()) {
+          entry.photo = &photo->second;
+        } else {
+          entry.unknown = survey.unknown.size();
+          survey.unknown.emplace_back();
+          survey.unknown.back().id = measurement.photoId;
+        }
+        found = named.insert(measurement.photoId, entry);
       }
-      Unknown& entry = unknown[*found];
-      ++entry.measurements;
-      if (entry.points == 0 || entry.lastPoint != p) {
-        ++entry.points;
-        entry.lastPoint = p;
-        if (entry.listed.size() < kListed) entry.listed.push_back(p);
+      const PhotoInfo* const photo = found->photo;
+      if (!photo) {
+        UnknownId& entry = survey.unknown[found->unknown];
+        ++entry.measurements;
+        if (entry.points == 0 || entry.lastPoint != p) {
+          ++entry.points;
+          entry.lastPoint = p;
+          if (entry.listed.size() < kListed) entry.listed.push_back(p);
+        }
+        continue;
       }
+      if (photo->width <= 0 || photo->height <= 0) continue;
+      if (within(measurement.x, photo->width) && within(measurement.y, photo->height)) continue;
+      ++outside.count;
+      if (outsidePhotos.contains(measurement.photoId)) continue;
+      outsidePhotos.insert(measurement.photoId);
+      if (outside.photos.size() < kListed) outside.photos.push_back(measurement.photoId);
+    }
+    if (outside.count > 0) {
+      outside.point = p;
+      outside.photoCount = outsidePhotos.size();
+      survey.outside.push_back(std::move(outside));
     }
   }
+  for (const auto& [id, photo] : photoTable) {
+    const auto found = named.constFind(id);
+    if (found != named.constEnd()) survey.measured.push_back({id, &photo, imageBaseName(photo.imagePath)});
+  }
+  return survey;
+}
+
+void warnAboutUnknownIds(const std::vector<UnknownId>& unknown) {
   Capped capped("unknown photo id", "unknown photo ids");
-  for (const Unknown& entry : unknown) {
+  for (const UnknownId& entry : unknown) {
     if (!capped.admit()) continue;
     QDebug line = qDebug().nospace();
     line << "Warning: photo id " << entry.id << " is named by " << entry.measurements << " "
@@ -151,11 +213,12 @@ void warnAboutUnknownIds() {
   }
 }
 
-void warnAboutPoints() {
+void warnAboutPoints(const std::vector<OutsideMeasurements>& outside) {
   Capped empty("control point with an empty name", "control points with an empty name");
   Capped blanks("control point with blanks in its name", "control points with blanks in their names");
   Capped outsideLines("control point with measurements outside their image",
                       "control points with measurements outside their image");
+  auto nextOutside = outside.begin();
   for (size_t index = 0; index < controlPoints.size(); ++index) {
     const ControlPoint& point = controlPoints[index];
     if (point.name.isEmpty()) {
@@ -164,23 +227,13 @@ void warnAboutPoints() {
       if (blanks.admit()) qDebug().nospace() << "Warning: control point " << point.name << " has blanks in its name";
     }
 
-    int outside = 0;
-    QSet<int> photoIds;       // the photos with such a measurement
-    std::vector<int> photos;  // the first few of them, in measurement order
-    for (const ImageMeasurement& measurement : point.measurements) {
-      const auto photo = photoTable.find(measurement.photoId);
-      if (photo == photoTable.end() || photo->second.width <= 0 || photo->second.height <= 0) continue;
-      if (within(measurement.x, photo->second.width) && within(measurement.y, photo->second.height)) continue;
-      ++outside;
-      if (photoIds.contains(measurement.photoId)) continue;
-      photoIds.insert(measurement.photoId);
-      if (photos.size() < kListed) photos.push_back(measurement.photoId);
-    }
-    if (outside > 0 && outsideLines.admit()) {
+    if (nextOutside == outside.end() || nextOutside->point != index) continue;
+    const OutsideMeasurements& found = *nextOutside++;
+    if (outsideLines.admit()) {
       QDebug line = qDebug().nospace();
-      line << "Warning: control point " << PointRef{index} << " has " << outside << " of "
+      line << "Warning: control point " << PointRef{index} << " has " << found.count << " of "
            << static_cast<int>(point.measurements.size()) << " measurements outside their image";
-      putList(line, "photo", "photos", photos, photoIds.size(), [](QDebug& l, int id) { l << id; });
+      putList(line, "photo", "photos", found.photos, found.photoCount, [](QDebug& l, int id) { l << id; });
     }
   }
   empty.finish();
@@ -259,19 +312,6 @@ void warnAboutSameNames() {
   }
 }
 
-// The ids that measurements name and a photo has, in id order.
-std::vector<int> measuredPhotoIds() {
-  QSet<int> named;
-  for (const ControlPoint& point : controlPoints) {
-    for (const ImageMeasurement& measurement : point.measurements) named.insert(measurement.photoId);
-  }
-  std::vector<int> ids;
-  for (const auto& [id, photo] : photoTable) {
-    if (named.contains(id)) ids.push_back(id);
-  }
-  return ids;
-}
-
 void warnAboutPhotoSizes(const QSet<int>& measured) {
   Capped capped("photo with an image size not its own", "photos with an image size not their own");
   for (const PhotoSizeNote& note : readNotes.photoSizes) {
@@ -289,13 +329,14 @@ void warnAboutPhotoSizes(const QSet<int>& measured) {
   }
 }
 
-void warnAboutImageNames(const std::vector<int>& measured) {
+void warnAboutImageNames(const std::vector<MeasuredPhoto>& measured) {
   Capped unusable("photo with an empty image name or blanks in it", "photos with an empty image name or blanks in it");
   Capped shared("photo with an image name used before", "photos with an image name used before");
-  QHash<QString, int> first;  // image name -> the first measured photo with it
-  for (const int id : measured) {
-    const PhotoInfo& photo = photoTable.at(id);
-    const QString name = completeBaseName(photo.imagePath);
+  QHash<QString, const MeasuredPhoto*> first;  // image name -> the first measured photo with it
+  for (const MeasuredPhoto& measuredPhoto : measured) {
+    const int id = measuredPhoto.id;
+    const PhotoInfo& photo = *measuredPhoto.photo;
+    const QString& name = measuredPhoto.imageName;
     if (name.isEmpty()) {
       if (unusable.admit()) {
         qDebug().nospace() << "Warning: photo " << id << " (" << photo.imagePath << ") has an empty image name";
@@ -308,12 +349,12 @@ void warnAboutImageNames(const std::vector<int>& measured) {
     }
     const auto found = first.constFind(name);
     if (found == first.constEnd()) {
-      first.insert(name, id);
+      first.insert(name, &measuredPhoto);
     } else {
-      const PhotoInfo& earlier = photoTable.at(*found);
-      if (earlier.imagePath != photo.imagePath && shared.admit()) {
-        qDebug().nospace() << "Warning: photos " << *found << " (" << earlier.imagePath << ") and " << id << " ("
-                           << photo.imagePath << ") have the same image name " << name;
+      const MeasuredPhoto& earlier = **found;
+      if (earlier.photo->imagePath != photo.imagePath && shared.admit()) {
+        qDebug().nospace() << "Warning: photos " << earlier.id << " (" << earlier.photo->imagePath << ") and " << id
+                           << " (" << photo.imagePath << ") have the same image name " << name;
       }
     }
   }
@@ -342,7 +383,7 @@ bool representable(const QString& text, QTextCodec* codec) {
   return ascii || asWritten(text, codec) == text;
 }
 
-void warnAboutCharacters(const std::vector<int>& measured) {
+void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured) {
   Capped capped("text written with other characters", "texts written with other characters");
   QTextCodec* const codec = QTextCodec::codecForLocale();
   bool notUtf8 = false;  // a text with bytes that are not UTF-8, logged or not
@@ -364,9 +405,10 @@ void warnAboutCharacters(const std::vector<int>& measured) {
   }
   QSet<int> lostPaths;
   for (const int id : readNotes.lostImagePaths) lostPaths.insert(id);
-  for (const int id : measured) {
-    const PhotoInfo& photo = photoTable.at(id);
-    const QString name = completeBaseName(photo.imagePath);
+  for (const MeasuredPhoto& measuredPhoto : measured) {
+    const int id = measuredPhoto.id;
+    const PhotoInfo& photo = *measuredPhoto.photo;
+    const QString& name = measuredPhoto.imageName;
     if (lostPaths.contains(id) && name.contains(QChar(0xFFFD))) {
       notUtf8 = true;
       if (capped.admit()) {
@@ -387,19 +429,19 @@ void warnAboutCharacters(const std::vector<int>& measured) {
 }  // namespace
 
 void warnAboutBlock() {
+  const MeasurementSurvey survey = surveyMeasurements();
   warnAboutSharedIds();
-  warnAboutUnknownIds();
-  warnAboutPoints();
+  warnAboutUnknownIds(survey.unknown);
+  warnAboutPoints(survey.outside);
   warnAboutValues();
   warnAboutPositions();
   warnAboutCheckPoints();
   warnAboutSameNames();
-  const std::vector<int> measured = measuredPhotoIds();
-  QSet<int> measuredSet;
-  for (const int id : measured) measuredSet.insert(id);
-  warnAboutPhotoSizes(measuredSet);
-  warnAboutImageNames(measured);
-  warnAboutCharacters(measured);
+  QSet<int> measuredIds;
+  for (const MeasuredPhoto& photo : survey.measured) measuredIds.insert(photo.id);
+  warnAboutPhotoSizes(measuredIds);
+  warnAboutImageNames(survey.measured);
+  warnAboutCharacters(survey.measured);
 }
 
 WrittenCounts countWritten(const std::vector<ControlPoint>& points) {

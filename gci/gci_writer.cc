@@ -4,6 +4,8 @@
 
 #include <QDebug>
 #include <QFileInfo>
+#include <QHash>
+#include <QPair>
 
 #include <charconv>
 #include <limits>
@@ -41,6 +43,31 @@ QByteArray textField(QString text) {
   return text.toLocal8Bit();
 }
 
+// The text fields of image names, each made once per distinct name. The
+// conversion gives all measurements of a photo one shared QString, so the
+// key is where the string's characters are and how many there are: strings
+// alike in both hold the same text while the points are formatted, and no
+// characters are hashed. Strings that are equal but not shared only take an
+// entry each; so that those cannot grow the cache without bound, it starts
+// over after kMaxEntries entries.
+class ImageNameFields {
+ public:
+  // textField(name), made at most once per entry. The reference lasts until
+  // the next call.
+  const QByteArray& of(const QString& name) {
+    const Key key(name.constData(), name.size());
+    const auto found = fields_.constFind(key);
+    if (found != fields_.constEnd()) return *found;
+    if (fields_.size() >= kMaxEntries) fields_.clear();
+    return *fields_.insert(key, textField(name));
+  }
+
+ private:
+  using Key = QPair<const QChar*, int>;
+  static constexpr int kMaxEntries = 1 << 16;
+  QHash<Key, QByteArray> fields_;
+};
+
 // How much formatted text is handed on at a time.
 constexpr int kPieceSize = 1 << 20;
 
@@ -58,6 +85,7 @@ bool formatGciPieces(const std::vector<ControlPoint>& points, Put put) {
     out.clear();
     return taken;
   };
+  ImageNameFields imageNames;
   appendInteger(out, static_cast<int>(points.size())).append(kLineEnd);
   for (const ControlPoint& point : points) {
     out.append(textField(point.name));
@@ -67,7 +95,7 @@ bool formatGciPieces(const std::vector<ControlPoint>& points, Put put) {
     appendInteger(out.append(' '), point.category).append(kLineEnd);
     appendInteger(out, point.measurementCount).append(kLineEnd);
     for (const ImageMeasurement& m : point.measurements) {
-      out.append(textField(m.imageName));
+      out.append(imageNames.of(m.imageName));
       appendFixed(out.append(' '), m.x, 20, 8);
       appendFixed(out.append(' '), m.y, 20, 8);
       appendInteger(out.append(' '), point.category).append(kLineEnd);

@@ -90,6 +90,21 @@ TEST(FormatGciTest, LineBreaksInTextsBecomeBlanks) {
   EXPECT_TRUE(text.contains("\r\nIMG 1    "));
 }
 
+TEST(FormatGciTest, EachMeasurementGetsItsOwnNameWhetherSharedOrNot) {
+  // Shared names, equal names apart, and names over the same characters
+  // with different lengths.
+  static const QChar characters[] = {'I', 'M', 'G', '\n', '2'};
+  ImageMeasurement shared = measurement("IMG\n1", 0, 0);
+  ImageMeasurement whole = shared, prefix = shared;
+  whole.imageName = QString::fromRawData(characters, 5);
+  prefix.imageName = QString::fromRawData(characters, 3);
+  const QByteArray text =
+      formatGci({point("P", 0, 0, 0, 1, {shared, whole, prefix, shared, measurement("IMG\n1", 0, 0)})});
+  QByteArrayList names;
+  for (const QByteArray& line : text.split('\n').mid(3, 5)) names << line.left(line.indexOf("  "));
+  EXPECT_EQ(names, QByteArrayList({"IMG 1", "IMG 2", "IMG", "IMG 1", "IMG 1"}));
+}
+
 TEST(FormatGciTest, TextsAreWrittenUnchangedOtherwise) {
   const QByteArray text = formatGci({point("a \"b\"\t\\c \xC3\xA9", 0, 0, 0, 1)});
   // In the local 8-bit encoding: the ANSI code page on Windows (1252 here),
