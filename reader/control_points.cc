@@ -4,6 +4,7 @@
 #include "block/read_notes.h"
 #include "reader/element_value.h"
 
+#include <cstddef>
 #include <utility>
 
 namespace {
@@ -74,6 +75,14 @@ void readControlPoint(pugi::xml_node node) {
   pugi::xml_node lastName;
   pugi::xml_node lastPosition;
   pugi::xml_node lastCheckPoint;
+
+  // A point of automatic target detection has hundreds of measurements:
+  // counting them first spares the vector its growing.
+  std::size_t measurements = 0;
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    measurements += hasName(child, "Measurement") ? 1 : 0;
+  }
+  point.measurements.reserve(measurements);
 
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
     if (hasName(child, "Name")) {
