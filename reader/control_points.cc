@@ -10,11 +10,11 @@
 namespace {
 
 // Notes a value that is not a number, for the point at `point` (an index
-// into controlPoints). The field is named only then, so that sound values
-// cost nothing: "Position x", or "Measurement 2 x" for the second
-// measurement (`measurement` 2).
+// into controlPoints). The field is named and `text`, the element's UTF-8
+// bytes, decoded only then, so that sound values cost nothing: "Position x",
+// or "Measurement 2 x" for the second measurement (`measurement` 2).
 void noteValue(ValueProblem problem, int point, const char* element, int measurement, const char* field,
-               const QString& text) {
+               const char* text) {
   if (problem == ValueProblem::None || !keepsValueNote()) return;
   ValueNote note;
   note.owner = ValueNote::ControlPoint;
@@ -22,13 +22,13 @@ void noteValue(ValueProblem problem, int point, const char* element, int measure
   note.field = measurement > 0
                    ? QStringLiteral("%1 %2 %3").arg(QLatin1String(element)).arg(measurement).arg(QLatin1String(field))
                    : QStringLiteral("%1 %2").arg(QLatin1String(element), QLatin1String(field));
-  note.text = text;
+  note.text = QString::fromUtf8(text);
   note.outOfRange = problem == ValueProblem::OutOfRange;
   readNotes.values.push_back(std::move(note));
 }
 
 double readReal(pugi::xml_node parent, const char* field, int point, const char* element, int measurement = 0) {
-  const QString text = childText(parent, field);
+  const char* text = parent.child(field).text().get();
   ValueProblem problem = ValueProblem::None;
   const double value = realValue(text, &problem);
   noteValue(problem, point, element, measurement, field, text);
@@ -36,7 +36,7 @@ double readReal(pugi::xml_node parent, const char* field, int point, const char*
 }
 
 int readInteger(pugi::xml_node parent, const char* field, int point, const char* element, int measurement) {
-  const QString text = childText(parent, field);
+  const char* text = parent.child(field).text().get();
   ValueProblem problem = ValueProblem::None;
   const int value = integerValue(text, &problem);
   noteValue(problem, point, element, measurement, field, text);

@@ -35,6 +35,18 @@ int integerValue(const QString& text, ValueProblem* problem = nullptr);
 // overflowing exponent is no problem here.
 double realValue(const QString& text, ValueProblem* problem = nullptr);
 
+// The same value and problem as integerValue(QString::fromUtf8(utf8)), for
+// every text: `utf8` is the element text as the parser holds it ("" for a
+// null node). Plain ASCII numbers are read straight from the bytes; any other
+// text is decoded and read as above, so both readings never disagree.
+int integerValue(const char* utf8, ValueProblem* problem = nullptr);
+
+// The same value (bit for bit) and problem as
+// realValue(QString::fromUtf8(utf8)), for every text; plain ASCII decimal
+// numbers whose value is a normal double or a zero are read straight from the
+// bytes, any other text as above.
+double realValue(const char* utf8, ValueProblem* problem = nullptr);
+
 // Whether `text` is empty or white space alone.
 bool isBlank(const QString& text);
 

@@ -4,8 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
 
 namespace {
 
@@ -165,6 +172,80 @@ TEST(LostCharactersTest, CountsReplacementsTheBytesDoNotSpell) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(lostCharacters(c.bytes, QString::fromUtf8(c.bytes)), c.lost) << c.bytes;
+  }
+}
+
+// What reading `text` gives: the integer and its problem, the real's bits
+// (every NaN alike) and its problem.
+template <typename Text>
+std::tuple<int, int, std::uint64_t, int> reading(const Text& text) {
+  ValueProblem problems[2];
+  const int integer = integerValue(text, &problems[0]);
+  double real = realValue(text, &problems[1]);
+  if (std::isnan(real)) real = NAN;
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &real, sizeof bits);
+  return {integer, int(problems[0]), bits, int(problems[1])};
+}
+
+// Reading the bytes of a text gives what reading its decoded text gives.
+class BytesReadingTest : public ::testing::Test {
+ protected:
+  void check(const std::string& bytes) {
+    const auto byBytes = reading(bytes.c_str()), byText = reading(QString::fromUtf8(bytes.c_str()));
+    if (byBytes == byText || ++failures_ > 10) return;
+    EXPECT_EQ(byBytes, byText) << '"' << bytes << '"';
+  }
+  int failures_ = 0;
+};
+
+// The texts between the '|' of `list`.
+std::vector<std::string> split(const std::string& list) {
+  std::vector<std::string> parts(1);
+  for (const char c : list) c == '|' ? parts.emplace_back().clear() : parts.back().push_back(c);
+  return parts;
+}
+
+TEST_F(BytesReadingTest, AgreesOverEverySpellingFromParts) {
+  const auto blanks = split("| |\t|\n|\r\n|\v|\f|\xC2\xA0|\xE2\x80\x83|\xE3\x80\x80");
+  const auto signs = split("|+|-|++|+-|\xE2\x88\x92");
+  const auto mantissas = split(
+      "|0|00|1|007|123456789|0123456789|1234567890|2147483647|2147483648|4294967296|99999999999999999999|"
+      "0000000000000000000000000000000000000000001|1.|.5|.|1.5|0.000|12a|0x10|1,5|1 2|\xEF\xBC\x97|inf|INF|iNf|"
+      "Infinity|nan|NaN|in|infx|e5|1e|1.2.3|0.1|512.6789|2.2250738585072014|4.9406564584124654|1.7976931348623157|"
+      "3.14159265358979323846264338327950288");
+  const auto exponents = split("|e0|E+5|e-5|e308|e309|e-308|e-320|e-400|e+|e99999999999|e-99999");
+  for (const auto& lead : blanks)
+    for (const auto& trail : blanks)
+      if (lead.empty() || trail.empty() || lead == trail)
+        for (const auto& sign : signs)
+          for (const auto& mantissa : mantissas)
+            for (const auto& exponent : exponents) check(lead + sign + mantissa + exponent + trail);
+}
+
+TEST_F(BytesReadingTest, AgreesOverRandomSpellings) {
+  // Weighted toward digits, so that many of them are numbers.
+  const auto pieces = split("0|1|2|5|7|9|0|3|+|-|.|e|E| |\t|i|n|f|a|t|y|I|N|F|,|\xC2\xA0|\xEF\xBC\x97|\xE2\x88\x92");
+  std::mt19937 random(20240501);
+  for (int i = 0; i < 100000; ++i) {
+    std::string text;
+    for (unsigned n = 1 + random() % 8; n > 0; --n) text += pieces[random() % pieces.size()];
+    check(text);
+  }
+  // Doubles of every magnitude, and measurement-like ones, as to_chars spells them.
+  const auto spelled = [](auto... how) {
+    char buffer[64];
+    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, how...).ptr);
+  };
+  for (int i = 0; i < 10000; ++i) {
+    const std::uint64_t bits = std::uint64_t(random()) << 32 | random();
+    double value = 0.0;
+    std::memcpy(&value, &bits, sizeof value);
+    const double measurement = (int(random() % 2000000001) - 1000000000) / std::pow(10.0, random() % 10);
+    for (const std::string& text :
+         {spelled(value, std::chars_format::general, 17), spelled(value, std::chars_format::scientific),
+          spelled(measurement, std::chars_format::fixed, int(random() % 10)), spelled(measurement)})
+      check(text);
   }
 }
 

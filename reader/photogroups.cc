@@ -7,12 +7,12 @@
 namespace {
 
 int readInteger(pugi::xml_node parent, const char* field, ValueNote note) {
-  const QString text = childText(parent, field);
+  const char* text = parent.child(field).text().get();
   ValueProblem problem = ValueProblem::None;
   const int value = integerValue(text, &problem);
   if (problem != ValueProblem::None && keepsValueNote()) {
     note.field = QString::fromLatin1(field);
-    note.text = text;
+    note.text = QString::fromUtf8(text);
     note.outOfRange = problem == ValueProblem::OutOfRange;
     readNotes.values.push_back(std::move(note));
   }
