@@ -6,11 +6,14 @@
 
 namespace {
 
-int readInteger(pugi::xml_node parent, const char* field, ValueNote note) {
+// Reads the integer `field` of `parent`; a value that is not one is noted
+// as `about` says, with its field and text.
+int readInteger(pugi::xml_node parent, const char* field, const ValueNote& about) {
   const char* text = parent.child(field).text().get();
   ValueProblem problem = ValueProblem::None;
   const int value = integerValue(text, &problem);
   if (problem != ValueProblem::None && keepsValueNote()) {
+    ValueNote note = about;
     note.field = QString::fromLatin1(field);
     note.text = QString::fromUtf8(text);
     note.outOfRange = problem == ValueProblem::OutOfRange;
