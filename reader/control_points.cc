@@ -47,7 +47,7 @@ int readInteger(pugi::xml_node parent, const char* field, int point, const char*
 QString missingCoordinates(pugi::xml_node position) {
   QString missing;
   for (const char* axis : {"x", "y", "z"}) {
-    if (isBlank(childText(position, axis))) missing += QLatin1String(axis);
+    if (isBlank(position.child(axis).text().get())) missing += QLatin1String(axis);
   }
   return missing;
 }

@@ -18,6 +18,16 @@ bool isBlank(const QString& text) {
   return true;
 }
 
+bool isBlank(const char* utf8) {
+  for (const char* at = utf8; *at; ++at) {
+    const auto c = static_cast<unsigned char>(*at);
+    // Beyond ASCII a blank may be any of Unicode's spaces: the text decides.
+    if (c >= 0x80) return isBlank(QString::fromUtf8(utf8));
+    if (c != ' ' && (c < '\t' || c > '\r')) return false;
+  }
+  return true;
+}
+
 namespace {
 
 // An optional sign and one or more decimal digits, white space around them

@@ -49,6 +49,9 @@ double realValue(const char* utf8, ValueProblem* problem = nullptr);
 
 // Whether `text` is empty or white space alone.
 bool isBlank(const QString& text);
+// The same for the UTF-8 text `utf8`, decoded only when it holds more than
+// ASCII.
+bool isBlank(const char* utf8);
 
 // Whether `decoded`, the text of the bytes `utf8`, holds more replacement
 // characters (U+FFFD) than the bytes spell as UTF-8: then some bytes were

@@ -176,16 +176,16 @@ TEST(LostCharactersTest, CountsReplacementsTheBytesDoNotSpell) {
 }
 
 // What reading `text` gives: the integer and its problem, the real's bits
-// (every NaN alike) and its problem.
+// (every NaN alike) and its problem, and whether it is blank.
 template <typename Text>
-std::tuple<int, int, std::uint64_t, int> reading(const Text& text) {
+std::tuple<int, int, std::uint64_t, int, bool> reading(const Text& text) {
   ValueProblem problems[2];
   const int integer = integerValue(text, &problems[0]);
   double real = realValue(text, &problems[1]);
   if (std::isnan(real)) real = NAN;
   std::uint64_t bits = 0;
   std::memcpy(&bits, &real, sizeof bits);
-  return {integer, int(problems[0]), bits, int(problems[1])};
+  return {integer, int(problems[0]), bits, int(problems[1]), isBlank(text)};
 }
 
 // Reading the bytes of a text gives what reading its decoded text gives.
