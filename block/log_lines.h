@@ -24,7 +24,7 @@ struct LogLine {
     Check,  // the GCI file holds something other than what the block seems to say
   };
   LogLineKind kind;
-  const char* name;     // the kind's name, such as "BlanksInImageName"
+  const char* name;  // the kind's name, such as "BlanksInImageName"
   Mark mark;
   const char* form;     // the line with placeholders, as the catalogue explains them
   const char* meaning;  // what the line tells the user, one or two sentences
