@@ -149,8 +149,8 @@ INSTANTIATE_TEST_SUITE_P(e2e, Options,
                                              "Version", {"--version"}, "block2gci " BLOCK2GCI_VERSION + kEol, true}),
                          RowLabel());
 
-// The help names the usage and the exit statuses (and every log line, which
-// log_lines_test holds against the catalogue).
+// The help names the usage, the exit statuses and the log lines (listed
+// from the catalogue).
 TEST_F(e2e, HelpListsUsageExitStatusAndLogLines) {
   const ToolRun r = run({"--help"}, dir());
   EXPECT_TRUE(exited(r, 0));

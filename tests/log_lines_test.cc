@@ -1,7 +1,7 @@
 // The catalogue of log lines (block/log_lines.def) against the program:
 // every kind of line, run through the executable, has the form of its
-// entry, and the program writes no line the catalogue lacks; the --help
-// text, the man page and the README show what the catalogue says.
+// entry, and the program writes no line the catalogue lacks; the man page
+// and the README show what the catalogue says.
 
 #include "block/log_lines.h"
 #include "tests/support/log_catalogue.h"
@@ -18,6 +18,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -170,40 +171,6 @@ TEST(LogLines, EveryKindIsRunThroughTheTool) {
   Kinds all;
   for (std::size_t i = 0; i < kLogLineCount; ++i) all.insert(kLogLines[i].name);
   EXPECT_EQ(names(covered), all);
-}
-
-// The catalogue's forms in its order, with "* " before those that are a
-// check and "  " before the others, as the help shows them.
-std::vector<std::string> markedForms() {
-  std::vector<std::string> forms;
-  for (std::size_t i = 0; i < kLogLineCount; ++i) {
-    forms.push_back((kLogLines[i].mark == LogLine::Check ? "* " : "  ") + std::string(kLogLines[i].form));
-  }
-  return forms;
-}
-
-// The help's list: the entries after the "Log lines" heading, each line
-// indented by six blanks joined to the one before it with a blank.
-TEST(LogLines, HelpListsEveryFormInOrder) {
-  ToolOptions options;
-  options.program = kExe;
-  options.args = QStringList{"--help"};
-  const ToolRun help = runTool(options);
-  ASSERT_TRUE(exited(help, 0));
-  std::vector<std::string> entries;
-  bool inside = false;
-  for (const std::string& line : lines(help.out)) {
-    if (inside && startsWith(line, "      ") && !entries.empty()) {
-      entries.back() += " " + line.substr(6);
-    } else if (inside && (startsWith(line, "  ") || startsWith(line, "* "))) {
-      entries.push_back(line);
-    } else if (!entries.empty()) {
-      break;
-    }
-    inside = inside || startsWith(line, "Log lines");
-    EXPECT_LE(line.size(), 79u) << line;
-  }
-  EXPECT_EQ(entries, markedForms());
 }
 
 #ifdef Q_OS_UNIX
