@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/console_output.h"
+#include "block/log_lines.h"
 #include "convert/convert.h"
 #include "convert/diagnostics.h"
 #include "gci/gci_writer.h"
@@ -14,6 +15,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -23,7 +25,7 @@
 
 namespace {
 
-const char kHelp[] =
+const char kHelpStart[] =
     "Usage: block2gci BLOCK.xml\n"
     "Converts the control points of a photogrammetric block XML file into a GCI\n"
     "file beside it: the same directory and name, with the suffix .gci.\n"
@@ -43,39 +45,36 @@ const char kHelp[] =
     "1 when the input could not be loaded or the output could not be written.\n"
     "Warnings never change the exit status or the GCI file.\n"
     "\n"
-    "Log lines (standard error):\n"
-    "  filePath: \"PATH\"                 the block was read\n"
-    "  Warning: photo id N is shared: kept \"PATH\", dropped \"PATH\"[, ...]\n"
-    "  Warning: photo id N is named by K measurements but no photo has it\n"
-    "  Warning: control point N has an empty name\n"
-    "  Warning: control point \"NAME\" has blanks in its name\n"
-    "  Warning: control point \"NAME\" has K of M measurements outside their image\n"
-    "  Warning: control point \"NAME\": Position x \"TEXT\" is not a number, read as 0\n"
-    "  Warning: photo \"PATH\": Id \"TEXT\" is out of range, read as 0\n"
-    "  Warning: photogroup \"NAME\": Width \"TEXT\" is not a number, read as 0\n"
-    "  Warning: control point \"NAME\" has no Position, written at 0, 0, 0\n"
-    "  Warning: control point \"NAME\": Position z is missing or empty, written as 0\n"
-    "  Warning: control point \"NAME\": CheckPoint \"TEXT\" is neither \"true\" nor \"false\", ...\n"
-    "  Warning: control points N and M have the same name \"NAME\"\n"
-    "  Warning: photo N (photogroup \"NAME\") takes the image size W x H of photogroup \"NAME\": ...\n"
-    "  Warning: photo N (photogroup \"NAME\") has the image size 0 x 0: ...\n"
-    "  Warning: photo N (\"PATH\") has an empty image name\n"
-    "  Warning: photo N (\"PATH\") has blanks in its image name \"NAME\"\n"
-    "  Warning: photos N (\"PATH\") and M (\"PATH\") have the same image name \"NAME\"\n"
-    "  Warning: control point \"NAME\": its name has bytes that are not UTF-8, ...\n"
-    "  Warning: photo N (\"PATH\"): its image name \"NAME\" has characters that the local\n"
-    "           8-bit encoding cannot represent, written as \"TEXT\"\n"
-    "  Warning: the block file is probably saved in a Windows code page, not in UTF-8:\n"
-    "           save it as UTF-8 ...    once, after names with bytes that are not UTF-8\n"
-    "  Warning: and K more ...           after 20 lines of one kind\n"
-    "  Generate file:  \"PATH\"           the GCI file was written\n"
-    "  Written: N control points (C check points), M measurements\n"
-    "  Warning: no GCI file written: the block has no control points\n"
-    "  Warning: no GCI file written: the root element has no Block\n"
-    "  Warning: only the first argument is converted; ignored: \"PATH\"[, ...]\n"
-    "  Open failed / Reason: \"PATH\" \"...\"  the input could not be loaded, and why\n"
-    "  Write failed: \"PATH\" \"REASON\"  the output could not be written\n"
-    "  Out of memory\n";
+    "Log lines (standard error); * marks a warning that the GCI file holds\n"
+    "something other than what the block seems to say:\n";
+
+const char kHelpEnd[] =
+    "N, K, M, C, W, H: integers; \"PATH\", \"NAME\", \"TEXT\", \"REASON\": texts in quotes;\n"
+    "FIELD, AXES: words; [...]: optional; {a|b}: one of them; ...: more text.\n"
+    "docs/log-lines.md and man block2gci say what each line means.\n";
+
+// The help lines are kept within this many columns.
+constexpr int kHelpWidth = 79;
+
+// The help text: usage, options and exit status, then the form of every
+// line in the catalogue, cut at blanks into lines of kHelpWidth columns at
+// most, each continued line indented by six blanks.
+QString helpText() {
+  QString text = QLatin1String(kHelpStart);
+  for (std::size_t i = 0; i < kLogLineCount; ++i) {
+    QString indent = QLatin1String(kLogLines[i].mark == LogLine::Check ? "* " : "  ");
+    QString rest = QString::fromUtf8(kLogLines[i].form);
+    while (indent.size() + rest.size() > kHelpWidth) {
+      const int cut = rest.lastIndexOf(QLatin1Char(' '), kHelpWidth - indent.size());
+      if (cut <= 0) break;
+      text += indent + rest.left(cut) + QLatin1Char('\n');
+      rest = rest.mid(cut + 1);
+      indent = QStringLiteral("      ");
+    }
+    text += indent + rest + QLatin1Char('\n');
+  }
+  return text + QLatin1String(kHelpEnd);
+}
 
 QLoggingCategory::CategoryFilter rulesFilter = nullptr;
 
@@ -96,8 +95,8 @@ void writeLogLine(QtMsgType, const QMessageLogContext&, const QString& message) 
 
 // Prints `text` on standard output; a text that cannot be written is a
 // failure like any other.
-int printToStdout(const char* text) {
-  if (!writeText(StdStream::Output, QString::fromLatin1(text))) {
+int printToStdout(const QString& text) {
+  if (!writeText(StdStream::Output, text)) {
     qDebug() << "Write failed:" << QStringLiteral("standard output") << QString::fromLocal8Bit(std::strerror(errno));
     return 1;
   }
@@ -156,12 +155,12 @@ void installLogHandler() {
 
 int runCommandLine(int argc, char** argv) {
   try {
-    if (argc < 2) return printToStdout("Parameters: szXmlPath\n");
+    if (argc < 2) return printToStdout(QStringLiteral("Parameters: szXmlPath\n"));
     switch (requestOf(argv[1])) {
       case Request::Help:
-        return printToStdout(kHelp);
+        return printToStdout(helpText());
       case Request::Version:
-        return printToStdout("block2gci " BLOCK2GCI_VERSION "\n");
+        return printToStdout(QStringLiteral("block2gci " BLOCK2GCI_VERSION "\n"));
       case Request::Convert:
         break;
     }

@@ -1,10 +1,12 @@
-// libFuzzer target: any bytes go through the load, the conversion and the
-// GCI formatting, streamed (in whole and in small pieces) and as one whole
-// document, which must agree on the output and on why a load failed. Every 64th input is also written to a scratch
-// directory through the writer.
+// libFuzzer target: any bytes go through the load, the warnings, the
+// conversion and the GCI formatting, streamed (in whole and in small pieces)
+// and as one whole document, which must agree on every log line (why a load
+// failed, what the warnings say) and on the output. Every 64th input is also
+// written to a scratch directory through the writer.
 
 #include "block/block.h"
 #include "convert/convert.h"
+#include "convert/diagnostics.h"
 #include "gci/gci_writer.h"
 #include "reader/block_file.h"
 #include "reader/block_walk.h"
@@ -25,23 +27,30 @@
 
 namespace {
 
-void silent(QtMsgType, const QMessageLogContext&, const QString&) {}
+// The log lines written since it was last emptied.
+QByteArray logged;
+
+void collect(QtMsgType, const QMessageLogContext&, const QString& message) {
+  logged += message.toUtf8() + '\n';
+}
 
 QString scratchDir;
 
-// The GCI text, after what became of the load and the reason it failed
-// when it did.
+// What became of the load, the log lines of the load and of the warnings,
+// and the GCI text.
 QByteArray convertOnce(const char* data, std::size_t size, LoadMode mode, std::size_t pieceSize = kPieceSize) {
   resetStores();
+  logged.clear();
   const LoadResult loaded = loadBlockText(data, size, mode, pieceSize);
+  warnAboutBlock();
   convertMeasurements();
-  return QByteArray::number(loaded.status) + ' ' + loaded.reason.toUtf8() + '\n' + formatGci(controlPoints);
+  return QByteArray::number(loaded.status) + '\n' + logged + formatGci(controlPoints);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  qInstallMessageHandler(silent);
+  qInstallMessageHandler(collect);
   scratchDir = QDir::tempPath() + QStringLiteral("/fuzz_block-") + QString::number(QCoreApplication::applicationPid());
   QDir().mkpath(scratchDir);
   return 0;

@@ -1,11 +1,12 @@
-// A streamed load must give the same GCI bytes, the same log lines and the
-// same failure reasons as the parser's load of the whole document, for
-// every document: each case converts one document both ways, from a file
-// and from memory in pieces of several sizes, and compares everything the
-// tool would write.
+// A streamed load must give the same GCI bytes, the same log lines, the
+// same warnings and the same failure reasons as the parser's load of the
+// whole document, for every document: each case converts one document both
+// ways, from a file and from memory in pieces of several sizes, and compares
+// everything the tool would write.
 
 #include "block/block.h"
 #include "convert/convert.h"
+#include "convert/diagnostics.h"
 #include "gci/gci_writer.h"
 #include "reader/block_file.h"
 #include "tests/support/log_capture.h"
@@ -26,22 +27,29 @@ struct Outcome {
   LoadResult::Status status = LoadResult::Failed;
   bool wholeFile = false;
   QStringList log;
+  QStringList warnings;
   QByteArray gci;
   size_t photos = 0;
 };
 
-// Everything a conversion leaves behind: the log, the GCI text and the
-// number of photo entries (which shows dropped or added photos).
+// Everything a conversion leaves behind: the load's log, the warnings about
+// what it read, the GCI text and the number of photo entries (which shows
+// dropped or added photos).
 template <typename Load>
 Outcome convertWith(Load load) {
   resetStores();
   Outcome outcome;
   {
-    LogCapture log;
+    LogCapture log(LogCapture::Check::None);
     const LoadResult result = load();
     outcome.status = result.status;
     outcome.wholeFile = result.wholeFile;
     outcome.log = log.lines();
+  }
+  {
+    LogCapture log;
+    warnAboutBlock();
+    outcome.warnings = log.lines();
   }
   convertMeasurements();
   outcome.gci = formatGci(controlPoints);
@@ -53,6 +61,7 @@ Outcome convertWith(Load load) {
 void expectSame(const Outcome& streamed, const Outcome& whole, const std::string& what) {
   EXPECT_EQ(streamed.status, whole.status) << what;
   EXPECT_EQ(streamed.log, whole.log) << what;
+  EXPECT_EQ(streamed.warnings, whole.warnings) << what;
   EXPECT_EQ(streamed.gci, whole.gci) << what;
   EXPECT_EQ(streamed.photos, whole.photos) << what;
 }
@@ -137,6 +146,11 @@ INSTANTIATE_TEST_SUITE_P(
         DocumentCase{"unknown photo and text nodes as photogroups",
                      "<R><Block><Photogroups>text<G/>more</Photogroups><ControlPoints><P><Measurement><PhotoId>9"
                      "</PhotoId></Measurement></P></ControlPoints></Block></R>"},
+        DocumentCase{"leading text in Photogroups before an unnamed group",
+                     "<R><Block><Photogroups>lead<Photogroup><ImageDimensions><Width>4px</Width><Height>3</Height>"
+                     "</ImageDimensions><Photo><Id>1</Id><ImagePath>a.jpg</ImagePath></Photo></Photogroup>"
+                     "</Photogroups><ControlPoints><P><Name>a</Name><Measurement><PhotoId>1</PhotoId><x>1</x>"
+                     "<y>1</y></Measurement></P></ControlPoints></Block></R>"},
         DocumentCase{"photos and points",
                      "<R><Block>"
                      "<Photogroups><Photogroup><Name>G</Name><ImageDimensions>"
@@ -291,8 +305,9 @@ class RandomBlock {
   std::string photogroups() {
     std::string out = "<Photogroups>" + filler();
     for (int g = pick(3); g > 0; --g) {
-      out += "<Photogroup>" + filler() + value("Name", "G") + "<ImageDimensions>" + filler() + value("Width", "640") +
-             value("Height", "480") + "</ImageDimensions>" + filler();
+      out += "<Photogroup>" + filler() + value("Name", pick(2) ? "G" : "") + "<ImageDimensions>" + filler() +
+             value("Width", pick(2) ? "640" : number().c_str()) + value("Height", "480") + "</ImageDimensions>" +
+             filler();
       for (int p = pick(4); p > 0; --p) {
         out += "<Photo>" + filler() + value("Id", number().c_str()) + value("ImagePath", "d/IMG.jpg") + "</Photo>" +
                filler();

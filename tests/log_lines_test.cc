@@ -1,169 +1,214 @@
-// The log lines are listed in three places: the README, the --help text and
-// the man page. Each must name every kind of line the tool writes, and
-// nothing else.
+// The catalogue of log lines (block/log_lines.def) against the program:
+// every kind of line, run through the executable, has the form of its
+// entry, and the program writes no line the catalogue lacks; the man page
+// and the README show what the catalogue says.
 
+#include "block/log_lines.h"
+#include "tests/support/log_catalogue.h"
 #include "tests/support/run_tool.h"
+#include "tests/support/sample_blocks.h"
 #include "tests/support/scratch_files.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
-#include <cstddef>
-#include <regex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
 const QString kExe = QStringLiteral(BLOCK2GCI_EXE);
-const std::string kSourceDir = BLOCK2GCI_SOURCE_DIR;
 
-// Every kind of log line, by a pattern that each of its listings holds
-// whatever it puts in place of the paths, names and numbers.
-struct Kind {
-  const char* name;
-  const char* pattern;
-};
-const std::vector<Kind> kKinds = {
-    {"read", R"(^filePath: ")"},
-    {"shared id", R"(Warning: photo id \S+ is shared: kept ")"},
-    {"id without photo", R"(Warning: photo id \S+ is named by \S+ measurements but no photo has it)"},
-    {"empty name", R"(Warning: control point \S+ has an empty name)"},
-    {"blanks in name", R"(Warning: control point ".*" has blanks in its name)"},
-    {"outside image", R"(Warning: control point ".*" has \S+ of \S+ measurements outside their image)"},
-    {"not a number", R"(Warning: (control point|photo|photogroup) ".*": .* is (not a number|out of range), read as 0)"},
-    {"no position", R"(Warning: control point ".*" has no Position, written at 0, 0, 0)"},
-    {"missing coordinate", R"(Warning: control point ".*": Position .* missing or empty, written as 0)"},
-    {"check point flag", R"(Warning: control point ".*": CheckPoint ".*" is neither "true" nor "false")"},
-    {"same point name", R"(Warning: control points \S+ and \S+ have the same name ")"},
-    {"earlier group's size", R"(Warning: photo \S+ \(photogroup ".*"\) takes the image size)"},
-    {"no size", R"(Warning: photo \S+ \(photogroup ".*"\) has the image size 0 x 0)"},
-    {"empty image name", R"(Warning: photo \S+ \(".*"\) has an empty image name)"},
-    {"blanks in image name", R"(Warning: photo \S+ \(".*"\) has blanks in its image name ")"},
-    {"same image name", R"(Warning: photos \S+ \(".*"\) and \S+ \(".*"\) have the same image name ")"},
-    {"not UTF-8", R"(Warning: .*: its (image )?name .*has bytes that are not UTF-8)"},
-    {"not representable", R"(Warning: .*: its (image )?name .*has characters that the local)"},
-    {"code page",
-     R"(^Warning: the block file is probably saved in a Windows code page, not in UTF-8: save it as UTF-8)"},
-    {"more of a kind", R"(^Warning: and \S+ more)"},
-    {"written", R"(^Generate file:  ")"},
-    {"summary", R"(^Written: \S+ control points \(\S+ check points\), \S+ measurements)"},
-    {"no file", R"(^Warning: no GCI file written: )"},
-    {"ignored arguments", R"(^Warning: only the first argument is converted; ignored: ")"},
-    {"open failed", R"((^|/ )Open failed( |$))"},
-    {"reason", R"((^|/ )Reason: ".*" ")"},
-    {"write failed", R"(^Write failed: ".*" ")"},
-    {"out of memory", R"(^Out of memory$)"},
-};
+using Kinds = std::set<std::string>;
 
-std::vector<std::string> splitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
+Kinds names(const std::vector<LogLineKind>& kinds) {
+  Kinds out;
+  for (const LogLineKind kind : kinds) out.insert(logLine(kind).name);
+  return out;
 }
 
-void replaceAll(std::string& text, const std::string& from, const std::string& to) {
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
+// A block that shows every warning about what a block says, in a declared
+// encoding the parser reads as UTF-8, so that the bytes FC are lost.
+QByteArray everyProblem() {
+  QByteArray points;
+  for (int i = 1; i <= kMaxLinesPerKind + 1; ++i) {
+    points += "<ControlPoint><Name>P " + QByteArray::number(i) +
+              "</Name><Position><x>1</x><y>2</y><z>3</z></Position></ControlPoint>\n";
   }
+  QByteArray measurements;
+  for (const char* id : {"1", "2", "3", "4", "5", "6", "7", "99"}) {
+    measurements += QByteArray("<Measurement><PhotoId>") + id + "</PhotoId><x>500</x><y>1</y></Measurement>";
+  }
+  return "<?xml version=\"1.0\" encoding=\"windows-1252\"?>\n<R><Block><Photogroups>\n"
+         "<Photogroup><Name>First</Name><Photo><Id>7</Id><ImagePath>g/IMG_7.JPG</ImagePath></Photo></Photogroup>\n"
+         "<Photogroup><Name>Cam</Name><ImageDimensions><Width>400</Width><Height>300</Height></ImageDimensions>\n"
+         "<Photo><Id>1</Id><ImagePath>a/IMG_1.JPG</ImagePath></Photo>"
+         "<Photo><Id>1</Id><ImagePath>b/IMG_9.JPG</ImagePath></Photo>"
+         "<Photo><Id>12a</Id><ImagePath>c/IMG_0.JPG</ImagePath></Photo>"
+         "<Photo><Id>2</Id><ImagePath>d/</ImagePath></Photo>"
+         "<Photo><Id>3</Id><ImagePath>d/IMG 3.JPG</ImagePath></Photo>"
+         "<Photo><Id>4</Id><ImagePath>e/IMG_1.JPG</ImagePath></Photo>"
+         "<Photo><Id>5</Id><ImagePath>e/B\xFCro.JPG</ImagePath></Photo></Photogroup>\n"
+         "<Photogroup><Name>Cam2</Name><Photo><Id>6</Id><ImagePath>f/IMG_6.JPG</ImagePath></Photo>"
+         "<ImageDimensions><Width>4000px</Width><Height>300</Height></ImageDimensions></Photogroup>\n"
+         "</Photogroups><ControlPoints>\n"
+         "<ControlPoint><Name>A</Name><Position><x>1,5</x><y>2</y><z>3</z></Position>"
+         "<CheckPoint>True</CheckPoint>" +
+         measurements +
+         "</ControlPoint>\n"
+         "<ControlPoint><Name>A</Name></ControlPoint>\n"
+         "<ControlPoint><Name></Name><Position><x>1</x></Position></ControlPoint>\n"
+         "<ControlPoint><Name>M\xFCller</Name><Position><x>1</x><y>2</y><z>3</z></Position></ControlPoint>\n" +
+         points + "</ControlPoints></Block></R>\n";
 }
 
-// The lines of `document` after the line `first`, up to the line that starts
-// with `next` (or the end).
-std::vector<std::string> section(const std::string& document, const std::string& first, const std::string& next) {
-  std::vector<std::string> lines;
+// How a row runs the tool, in a scratch directory.
+struct KindRow {
+  const char* label;
+  QByteArray block;                // written as block.xml
+  QStringList args;                // relative to the scratch directory
+  std::vector<LogLineKind> kinds;  // every kind its log shows
+  bool latin1 = false;             // under latin1Environment()
+  bool outputIsADirectory = false;
+};
+
+void PrintTo(const KindRow& row, std::ostream* os) { *os << row.label; }
+
+const QByteArray kGreek = "\xCE\x91\xCE\xBB\xCF\x86\xCE\xB1";
+
+const std::vector<KindRow> kRows = {
+    {"EveryProblemOfABlock",
+     everyProblem(),
+     {"block.xml", "other.xml"},
+     {LogLineKind::IgnoredArguments,
+      LogLineKind::FilePath,
+      LogLineKind::SharedPhotoId,
+      LogLineKind::UnknownPhotoId,
+      LogLineKind::EmptyPointName,
+      LogLineKind::BlanksInPointName,
+      LogLineKind::MeasurementsOutsideImage,
+      LogLineKind::PointValueNotANumber,
+      LogLineKind::PhotoIdNotANumber,
+      LogLineKind::PhotogroupValueNotANumber,
+      LogLineKind::NoPosition,
+      LogLineKind::MissingCoordinates,
+      LogLineKind::UnclearCheckPoint,
+      LogLineKind::SamePointName,
+      LogLineKind::EarlierPhotogroupSize,
+      LogLineKind::NoImageSize,
+      LogLineKind::EmptyImageName,
+      LogLineKind::BlanksInImageName,
+      LogLineKind::SameImageName,
+      LogLineKind::PointNameNotUtf8,
+      LogLineKind::ImageNameNotUtf8,
+      LogLineKind::CodePageHint,
+      LogLineKind::MoreOfAKind,
+      LogLineKind::GenerateFile,
+      LogLineKind::Written}},
+    {"NamesOutsideTheLocalEncoding",
+     sampleBlock(kGreek, "a/" + kGreek + ".JPG"),
+     {"block.xml"},
+     {LogLineKind::FilePath, LogLineKind::PointNameNotLocal, LogLineKind::ImageNameNotLocal, LogLineKind::GenerateFile,
+      LogLineKind::Written},
+     true},
+    {"NoControlPoints", "<R><Block></Block></R>", {"block.xml"}, {LogLineKind::FilePath, LogLineKind::NothingWritten}},
+    {"MissingInput", "", {"missing.xml"}, {LogLineKind::OpenFailed, LogLineKind::Reason}},
+    {"DirectoryAtTheOutput",
+     sampleBlock(),
+     {"block.xml"},
+     {LogLineKind::FilePath, LogLineKind::WriteFailed},
+     false,
+     true},
+};
+
+// Kinds that need a run of their own, each shown by a test that expects the
+// catalogue's form: Interrupted in e2e_test (interrupting a write), Out of
+// memory in memory_limit_test (address-space limits).
+const std::vector<LogLineKind> kShownElsewhere = {LogLineKind::Interrupted, LogLineKind::OutOfMemory};
+
+class LogLinesThroughTheTool : public testing::TestWithParam<KindRow> {};
+
+TEST_P(LogLinesThroughTheTool, HaveTheFormsOfTheirEntries) {
+  const KindRow& row = GetParam();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  ASSERT_TRUE(writeFile(dir.filePath("block.xml"), row.block));
+  if (row.outputIsADirectory) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("block.gci"));
+  }
+  ToolOptions options;
+  options.program = kExe;
+  options.args = row.args;
+  options.workDir = dir.path();
+  if (row.latin1) {
+    const std::optional<EnvSettings> latin1 = latin1Environment();
+    if (!latin1) GTEST_SKIP() << "no Latin-1 locale installed";
+    options.env = *latin1;
+  }
+  const ToolRun r = runTool(options);
+  ASSERT_TRUE(r.started && !r.crashed && !r.timedOut) << r.describe();
+  const Lines log = r.errLines();
+  EXPECT_TRUE(allCatalogued(log));
+  Kinds shown;
+  for (const std::string& line : log) {
+    if (const LogLine* entry = catalogueEntry(line)) shown.insert(entry->name);
+  }
+  EXPECT_EQ(shown, names(row.kinds)) << r.describe();
+}
+
+INSTANTIATE_TEST_SUITE_P(e2e, LogLinesThroughTheTool, testing::ValuesIn(kRows),
+                         [](const testing::TestParamInfo<KindRow>& row) { return std::string(row.param.label); });
+
+TEST(LogLines, EveryKindIsRunThroughTheTool) {
+  std::vector<LogLineKind> covered = kShownElsewhere;
+  for (const KindRow& row : kRows) covered.insert(covered.end(), row.kinds.begin(), row.kinds.end());
+  Kinds all;
+  for (std::size_t i = 0; i < kLogLineCount; ++i) all.insert(kLogLines[i].name);
+  EXPECT_EQ(names(covered), all);
+}
+
+#ifdef Q_OS_UNIX
+// The man page configured into the build tree: the bold tag of each item of
+// its LOG LINES section, with the escapes it uses turned back into text.
+TEST(LogLines, ManPageListsEveryFormInOrder) {
+  std::vector<std::string> entries;
   bool inside = false;
-  for (const std::string& line : splitLines(document)) {
-    if (inside && !next.empty() && line.rfind(next, 0) == 0) break;
-    if (inside) lines.push_back(line);
-    if (line == first) inside = true;
-  }
-  return lines;
-}
-
-// README: the first cell of each row of the table under "## Log lines".
-std::vector<std::string> readmeEntries() {
-  std::vector<std::string> entries;
-  for (const std::string& line :
-       section(readFile(QString::fromStdString(kSourceDir + "/README.md")), "## Log lines", "## ")) {
-    if (line.rfind("| `", 0) != 0) continue;
-    const std::size_t end = line.find("` |");
-    if (end != std::string::npos) entries.push_back(line.substr(3, end - 3));
-  }
-  return entries;
-}
-
-// --help: the lines indented by two blanks after "Log lines"; a line
-// indented further continues the one before it.
-std::vector<std::string> helpEntries(const std::string& help) {
-  std::vector<std::string> entries;
-  for (const std::string& line : section(help, "Log lines (standard error):", "")) {
-    if (line.rfind("   ", 0) == 0 && !entries.empty()) {
-      entries.back() += " " + line.substr(line.find_first_not_of(' '));
-    } else if (line.rfind("  ", 0) == 0) {
-      entries.push_back(line.substr(2));
-    }
-  }
-  return entries;
-}
-
-// Man page: the bold tag of each item of the LOG LINES section, with the
-// escapes it uses turned back into plain text.
-std::vector<std::string> manEntries() {
-  std::vector<std::string> entries;
   bool tag = false;
-  for (std::string line :
-       section(readFile(QString::fromStdString(kSourceDir + "/docs/block2gci.1.in")), ".SH LOG LINES", ".SH ")) {
-    if (tag && line.rfind(".B ", 0) == 0) {
-      line = line.substr(3);
-      replaceAll(line, "\\(dq", "\"");
-      replaceAll(line, "\\-", "-");
+  for (std::string line : lines(readFile(QStringLiteral(BLOCK2GCI_MAN_PAGE)), "\n")) {
+    if (startsWith(line, ".SH ")) inside = line == ".SH LOG LINES";
+    if (inside && tag && startsWith(line, ".B \"")) {
+      line = line.substr(4, line.size() - 5);
+      for (const auto& [from, to] : {std::pair<std::string, std::string>{"\\(dq", "\""}, {"\\-", "-"}}) {
+        for (auto at = line.find(from); at != std::string::npos; at = line.find(from, at + to.size())) {
+          line.replace(at, from.size(), to);
+        }
+      }
       entries.push_back(line);
     }
     tag = line == ".TP";
   }
-  return entries;
+  std::vector<std::string> forms;
+  for (std::size_t i = 0; i < kLogLineCount; ++i) forms.push_back(kLogLines[i].form);
+  EXPECT_EQ(entries, forms);
 }
+#endif
 
-// The kinds that `entries` name; an entry that names no kind is reported.
-std::set<std::string> kindsListed(const std::vector<std::string>& entries, const char* where) {
-  std::set<std::string> kinds;
-  for (const std::string& entry : entries) {
-    bool known = false;
-    for (const Kind& kind : kKinds) {
-      if (std::regex_search(entry, std::regex(kind.pattern))) {
-        kinds.insert(kind.name);
-        known = true;
-      }
-    }
-    EXPECT_TRUE(known) << where << " lists a line of no known kind: " << entry;
+// The README shows a few lines as examples: each has the form of an entry.
+TEST(LogLines, ReadmeShowsOnlyCataloguedLines) {
+  Lines examples;
+  bool inside = false;
+  for (const std::string& line : lines(readFile(QStringLiteral(BLOCK2GCI_SOURCE_DIR "/README.md")), "\n")) {
+    if (startsWith(line, "## ")) inside = line == "## Log lines";
+    if (inside && startsWith(line, "- `")) examples.push_back(line.substr(3, line.find('`', 3) - 3));
   }
-  return kinds;
-}
-
-TEST(LogLines, ReadmeHelpAndManPageListEveryKindOfLineAndNoOther) {
-  ToolOptions options;
-  options.program = kExe;
-  options.args = QStringList{QStringLiteral("--help")};
-  const ToolRun help = runTool(options);
-  ASSERT_TRUE(exited(help, 0));
-
-  std::set<std::string> all;
-  for (const Kind& kind : kKinds) all.insert(kind.name);
-  EXPECT_EQ(kindsListed(readmeEntries(), "README.md"), all);
-  EXPECT_EQ(kindsListed(helpEntries(help.out), "--help"), all);
-  EXPECT_EQ(kindsListed(manEntries(), "the man page"), all);
+  EXPECT_GE(examples.size(), 4u);
+  EXPECT_TRUE(allCatalogued(examples));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the complete output or ends with status 1, a log line that says memory ran
 // out, and no output or temporary file.
 
+#include "block/log_lines.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/sample_blocks.h"
 #include "tests/support/scratch_files.h"
@@ -137,7 +138,7 @@ TEST_F(MemoryLimit, EachRunSucceedsCompletelyOrFailsCleanly) {
       ASSERT_TRUE(exited(run, 1));
       const std::vector<std::string> lines = run.errLines();
       const bool saysSo =
-          std::find(lines.begin(), lines.end(), "Out of memory") != lines.end() ||
+          std::find(lines.begin(), lines.end(), logLine(LogLineKind::OutOfMemory).form) != lines.end() ||
           std::find(lines.begin(), lines.end(), reasonLine(input, "Could not allocate memory")) != lines.end() ||
           std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
             return l.rfind("Write failed:", 0) == 0 && l.find("memory") != std::string::npos;

@@ -1,5 +1,7 @@
 #include "tests/support/log_capture.h"
 
+#include "tests/support/log_catalogue.h"
+
 #include <QLoggingCategory>
 #include <QtGlobal>
 
@@ -14,7 +16,7 @@ void capture(QtMsgType, const QMessageLogContext&, const QString& message) {
 
 }  // namespace
 
-LogCapture::LogCapture() {
+LogCapture::LogCapture(Check check) : check_(check) {
   target = &lines_;
   QLoggingCategory::setFilterRules(QStringLiteral("default.debug=true"));
   previous = qInstallMessageHandler(capture);
@@ -23,4 +25,8 @@ LogCapture::LogCapture() {
 LogCapture::~LogCapture() {
   qInstallMessageHandler(previous);
   target = nullptr;
+  if (check_ == Check::None) return;
+  for (const QString& line : lines_) {
+    EXPECT_NE(catalogueEntry(line), nullptr) << "a line block/log_lines.def lacks: " << line.toStdString();
+  }
 }

@@ -6,10 +6,13 @@
 #include <sstream>
 
 #ifdef Q_OS_UNIX
+#include <langinfo.h>
+#include <locale.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #endif
 
@@ -32,6 +35,25 @@ QProcessEnvironment toolEnvironment(const EnvSettings& settings) {
   }
   return env;
 }
+
+}  // namespace
+
+std::optional<EnvSettings> latin1Environment() {
+#ifdef Q_OS_UNIX
+  for (const char* name : {"de_DE.ISO-8859-1", "de_DE.iso88591", "en_US.ISO-8859-1", "en_US.iso88591", "de_DE"}) {
+    const locale_t loc = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(0));
+    if (!loc) continue;
+    const bool latin1 = std::strcmp(nl_langinfo_l(CODESET, loc), "ISO-8859-1") == 0;
+    freelocale(loc);
+    if (latin1) return EnvSettings{{QStringLiteral("LC_ALL"), QString::fromLatin1(name)}};
+  }
+  return std::nullopt;
+#else
+  return EnvSettings{};
+#endif
+}
+
+namespace {
 
 #ifdef Q_OS_UNIX
 // Applies the address-space and file-size limits in the child, between

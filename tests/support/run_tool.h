@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,11 @@ testing::AssertionResult hasLineEnds(const std::string& text, const std::string&
 // Environment settings, applied in order: a name and its value, or an empty
 // value to remove the variable.
 using EnvSettings = std::vector<std::pair<QString, QString>>;
+
+// Settings under which the tool's local 8-bit encoding has no Greek letters:
+// none on Windows, where runTool()'s environment gives code page 1252, and a
+// Latin-1 locale elsewhere; no value when the system has no such locale.
+std::optional<EnvSettings> latin1Environment();
 
 struct ToolOptions {
   QString program;   // path of the executable

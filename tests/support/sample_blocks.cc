@@ -100,7 +100,10 @@ Lines convertedLines(const QString& input, const QString& output, const std::str
 }
 
 Lines exampleLines(const QString& input, const QString& output) {
-  return Lines{filePathLine(input),
-               R"(Warning: photo id 99 is named by 1 measurement but no photo has it: control point "CHK_01")",
-               generateFileLine(output), "Written: 4 control points (2 check points), 7 measurements"};
+  Lines log = lines(readFile(QStringLiteral(BLOCK2GCI_SOURCE_DIR "/examples/block.log")), "\n");
+  for (std::string& line : log) {
+    if (startsWith(line, "filePath: ")) line = filePathLine(input);
+    if (startsWith(line, "Generate file: ")) line = generateFileLine(output);
+  }
+  return log;
 }

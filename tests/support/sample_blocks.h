@@ -4,6 +4,7 @@
 // them: the example block, small blocks built from XML fragments, the GCI
 // texts they give and the log lines of a run.
 
+#include "block/log_lines.h"
 #include "tests/support/run_tool.h"
 
 #include <QByteArray>
@@ -76,7 +77,7 @@ std::string filePathLine(const QString& input);
 std::string generateFileLine(const QString& output);
 // The line after "Open failed": the input's path and why it was not loaded.
 std::string reasonLine(const QString& input, const std::string& reason);
-inline const std::string kOpenFailed = "Open failed";
+inline const std::string kOpenFailed = logLine(LogLineKind::OpenFailed).form;
 // The start of the line that says `output` could not be written, up to the
 // quote that opens the reason.
 std::string writeFailedStart(const QString& output);
@@ -85,6 +86,7 @@ std::string writeFailedStart(const QString& output);
 // the summary by default is that of sampleBlock().
 Lines convertedLines(const QString& input, const QString& output, const std::string& summary = kSampleSummary);
 
-// The log of a conversion of the example block: it names one photo that the
-// block does not have.
+// The log of a conversion of the example block, examples/block.log, with the
+// input and output paths as given: it names one photo that the block does
+// not have.
 Lines exampleLines(const QString& input, const QString& output);

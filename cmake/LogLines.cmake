@@ -1,0 +1,127 @@
+# The catalogue of log lines (block/log_lines.def) for the documents that list
+# it: the man page's LOG LINES section, configured at build time, and
+# docs/log-lines.md, kept in the source tree.
+#
+# As a script:
+#   cmake -P cmake/LogLines.cmake              writes docs/log-lines.md
+#   cmake -DCHECK=ON -P cmake/LogLines.cmake   fails when it differs (a test)
+
+set(BLOCK2GCI_LOG_LINES_DEF "${CMAKE_CURRENT_LIST_DIR}/../block/log_lines.def")
+get_filename_component(BLOCK2GCI_LOG_LINES_DEF "${BLOCK2GCI_LOG_LINES_DEF}" ABSOLUTE)
+get_filename_component(BLOCK2GCI_LOG_LINES_DOCS "${CMAKE_CURRENT_LIST_DIR}/../docs" ABSOLUTE)
+
+# block2gci_read_log_lines(prefix): sets prefix_NAMES, the kinds in order,
+# and for each kind prefix_<kind>_MARK (Plain or Check), _FORM and _MEANING.
+# Semicolons and brackets, which CMake lists take for their own, are read as
+# the control characters 1, 2 and 3; block2gci_log_text() gives them back.
+function(block2gci_read_log_lines prefix)
+  file(READ "${BLOCK2GCI_LOG_LINES_DEF}" text)
+  string(ASCII 1 semicolon)
+  string(ASCII 2 open)
+  string(ASCII 3 close)
+  string(REPLACE ";" "${semicolon}" text "${text}")
+  string(REPLACE "[" "${open}" text "${text}")
+  string(REPLACE "]" "${close}" text "${text}")
+  string(REPLACE "\n" ";" lines "${text}")
+  set(names "")
+  set(kind "")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^LOG_LINE\\(([A-Za-z0-9]+), *(Plain|Check),$")
+      set(kind "${CMAKE_MATCH_1}")
+      list(APPEND names "${kind}")
+      set(${prefix}_${kind}_MARK "${CMAKE_MATCH_2}" PARENT_SCOPE)
+      set(form "")
+      set(meaning "")
+    elseif(kind AND line MATCHES "^ *R\"\\((.*)\\)\"(,|\\))?$")
+      if(form STREQUAL "")
+        set(form "${CMAKE_MATCH_1}")
+      else()
+        string(APPEND meaning "${CMAKE_MATCH_1}")
+      endif()
+      if(CMAKE_MATCH_2 STREQUAL ")")
+        set(${prefix}_${kind}_FORM "${form}" PARENT_SCOPE)
+        set(${prefix}_${kind}_MEANING "${meaning}" PARENT_SCOPE)
+        set(kind "")
+      endif()
+    elseif(NOT line MATCHES "^(//.*)?$")
+      message(FATAL_ERROR "${BLOCK2GCI_LOG_LINES_DEF}: cannot read the line: ${line}")
+    endif()
+  endforeach()
+  if(kind)
+    message(FATAL_ERROR "${BLOCK2GCI_LOG_LINES_DEF}: the entry ${kind} does not end")
+  endif()
+  set(${prefix}_NAMES "${names}" PARENT_SCOPE)
+endfunction()
+
+# block2gci_log_text(var): the characters block2gci_read_log_lines() stood in
+# for given back in `var`.
+function(block2gci_log_text var)
+  string(ASCII 1 semicolon)
+  string(ASCII 2 open)
+  string(ASCII 3 close)
+  set(text "${${var}}")
+  string(REPLACE "${semicolon}" ";" text "${text}")
+  string(REPLACE "${open}" "[" text "${text}")
+  string(REPLACE "${close}" "]" text "${text}")
+  set(${var} "${text}" PARENT_SCOPE)
+endfunction()
+
+# roff for a text on a line of its own or in a quoted macro argument.
+function(block2gci_roff var text)
+  string(REPLACE "\\" "\\(rs" text "${text}")
+  string(REPLACE "\"" "\\(dq" text "${text}")
+  string(REPLACE "-" "\\-" text "${text}")
+  if(text MATCHES "^[.']")
+    set(text "\\&${text}")
+  endif()
+  set(${var} "${text}" PARENT_SCOPE)
+endfunction()
+
+# block2gci_log_lines_man(var): the man page's list, one tagged paragraph per
+# kind: the form in bold, then its meaning.
+function(block2gci_log_lines_man var)
+  block2gci_read_log_lines(log)
+  set(out "")
+  foreach(kind IN LISTS log_NAMES)
+    block2gci_roff(form "${log_${kind}_FORM}")
+    block2gci_roff(meaning "${log_${kind}_MEANING}")
+    if(log_${kind}_MARK STREQUAL "Check")
+      set(meaning "\\fBcheck:\\fP ${meaning}")
+    endif()
+    string(APPEND out ".TP\n.B \"${form}\"\n${meaning}\n")
+  endforeach()
+  string(REGEX REPLACE "\n$" "" out "${out}")
+  block2gci_log_text(out)
+  set(${var} "${out}" PARENT_SCOPE)
+endfunction()
+
+# block2gci_log_lines_markdown(var): docs/log-lines.md, from its template.
+function(block2gci_log_lines_markdown var)
+  block2gci_read_log_lines(log)
+  set(BLOCK2GCI_LOG_LINES "")
+  foreach(kind IN LISTS log_NAMES)
+    set(meaning "${log_${kind}_MEANING}")
+    if(log_${kind}_MARK STREQUAL "Check")
+      set(meaning "**check**: ${meaning}")
+    endif()
+    string(APPEND BLOCK2GCI_LOG_LINES "- `${log_${kind}_FORM}`\\\n  ${meaning}\n")
+  endforeach()
+  block2gci_log_text(BLOCK2GCI_LOG_LINES)
+  file(READ "${BLOCK2GCI_LOG_LINES_DOCS}/log-lines.md.in" template)
+  string(CONFIGURE "${template}" out @ONLY)
+  set(${var} "${out}" PARENT_SCOPE)
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  set(document "${BLOCK2GCI_LOG_LINES_DOCS}/log-lines.md")
+  block2gci_log_lines_markdown(expected)
+  if(CHECK)
+    file(READ "${document}" actual)
+    if(NOT actual STREQUAL expected)
+      message(FATAL_ERROR "docs/log-lines.md differs from block/log_lines.def: "
+                          "regenerate it with `cmake -P cmake/LogLines.cmake`")
+    endif()
+  else()
+    file(WRITE "${document}" "${expected}")
+  endif()
+endif()

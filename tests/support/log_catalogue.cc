@@ -1,0 +1,87 @@
+#include "tests/support/log_catalogue.h"
+
+#include <cctype>
+#include <cstddef>
+#include <cstring>
+#include <regex>
+#include <set>
+
+namespace {
+
+bool isWordCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// A regular expression for the lines of `form`.
+std::string formPattern(const std::string& form) {
+  static const std::set<std::string> kNumbers{"N", "K", "M", "C", "W", "H"};
+  static const std::set<std::string> kWords{"FIELD", "AXES"};
+  static const std::set<std::string> kTexts{"PATH", "NAME", "TEXT", "REASON"};
+  const std::string quotedText = R"("(?:[^"\\]|\\.)*")";
+  std::string pattern = "^";
+  for (std::size_t i = 0; i < form.size();) {
+    if (form.compare(i, 3, "...") == 0) {
+      pattern += ".*";
+      i += 3;
+      continue;
+    }
+    const char c = form[i];
+    if (c == '[' || c == '{') {
+      pattern += "(?:";
+    } else if (c == ']') {
+      pattern += ")?";
+    } else if (c == '}') {
+      pattern += ")";
+    } else if (c == '|') {
+      pattern += "|";
+    } else if (c == '"') {
+      const std::size_t end = form.find('"', i + 1);
+      const std::string inside = end == std::string::npos ? "" : form.substr(i + 1, end - i - 1);
+      if (kTexts.count(inside) == 0) {
+        pattern += c;
+      } else {
+        pattern += inside == "NAME" ? "(?:" + quotedText + "|[0-9]+)" : quotedText;
+        i = end + 1;
+        continue;
+      }
+    } else if (isWordCharacter(c) && (i == 0 || !isWordCharacter(form[i - 1]))) {
+      std::size_t end = i;
+      while (end < form.size() && isWordCharacter(form[end])) ++end;
+      const std::string word = form.substr(i, end - i);
+      pattern += kNumbers.count(word) ? "-?[0-9]+" : kWords.count(word) ? ".+" : word;
+      i = end;
+      continue;
+    } else {
+      if (std::strchr(R"(\^$.|?*+()[]{}/)", c)) pattern += '\\';
+      pattern += c;
+    }
+    ++i;
+  }
+  return pattern + "$";
+}
+
+}  // namespace
+
+const LogLine* catalogueEntry(const std::string& line) {
+  static const std::vector<std::regex> patterns = [] {
+    std::vector<std::regex> all;
+    for (std::size_t i = 0; i < kLogLineCount; ++i) all.emplace_back(formPattern(kLogLines[i].form));
+    return all;
+  }();
+  for (std::size_t i = 0; i < kLogLineCount; ++i) {
+    if (std::regex_match(line, patterns[i])) return &kLogLines[i];
+  }
+  return nullptr;
+}
+
+const LogLine* catalogueEntry(const QString& line) { return catalogueEntry(line.toUtf8().toStdString()); }
+
+testing::AssertionResult allCatalogued(const std::vector<std::string>& lines) {
+  testing::AssertionResult result = testing::AssertionSuccess();
+  bool all = true;
+  for (const std::string& line : lines) {
+    if (catalogueEntry(line)) continue;
+    if (all) result = testing::AssertionFailure() << "lines that block/log_lines.def lacks:";
+    all = false;
+    result << "\n  " << line;
+  }
+  return result;
+}
