@@ -30,9 +30,7 @@ namespace {
 // The log lines written since it was last emptied.
 QByteArray logged;
 
-void collect(QtMsgType, const QMessageLogContext&, const QString& message) {
-  logged += message.toUtf8() + '\n';
-}
+void collect(QtMsgType, const QMessageLogContext&, const QString& message) { logged += message.toUtf8() + '\n'; }
 
 QString scratchDir;
 
