@@ -51,7 +51,12 @@ const char kHelpStart[] =
 const char kHelpEnd[] =
     "N, K, M, C, W, H: integers; \"PATH\", \"NAME\", \"TEXT\", \"REASON\": texts in quotes;\n"
     "FIELD, AXES: words; [...]: optional; {a|b}: one of them; ...: more text.\n"
+#if defined(Q_OS_WIN)
+    // The zip holds the document beside the exe.
+    "LOG-LINES.txt beside block2gci.exe says what each line means.\n";
+#else
     "docs/log-lines.md and man block2gci say what each line means.\n";
+#endif
 
 // The help lines are kept within this many columns.
 constexpr int kHelpWidth = 79;

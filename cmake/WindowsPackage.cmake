@@ -64,7 +64,10 @@ set(BLOCK2GCI_QT_SOURCE_VERSION "" CACHE STRING "Version of Debian's qtbase-open
 set(BLOCK2GCI_PUGIXML_SOURCE_VERSION "" CACHE STRING "Version of Debian's pugixml source package that was linked in")
 block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/windows/NOTICE.txt.in ${PROJECT_BINARY_DIR}/package/NOTICE.txt CONFIGURE)
 block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/windows/README.txt.in ${PROJECT_BINARY_DIR}/package/README.txt CONFIGURE)
-install(FILES ${PROJECT_BINARY_DIR}/package/README.txt ${PROJECT_BINARY_DIR}/package/NOTICE.txt DESTINATION .)
+# What each log line means, for the help's pointer to it.
+block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/log-lines.md ${PROJECT_BINARY_DIR}/package/LOG-LINES.txt)
+install(FILES ${PROJECT_BINARY_DIR}/package/README.txt ${PROJECT_BINARY_DIR}/package/NOTICE.txt
+  ${PROJECT_BINARY_DIR}/package/LOG-LINES.txt DESTINATION .)
 foreach(_pair
     "/usr/share/common-licenses/LGPL-3|Qt-LGPL-3.0.txt"
     "/usr/share/common-licenses/GPL-3|Qt-GPL-3.0.txt"
