@@ -18,16 +18,6 @@ bool isBlank(const QString& text) {
   return true;
 }
 
-bool isBlank(const char* utf8) {
-  for (const char* at = utf8; *at; ++at) {
-    const auto c = static_cast<unsigned char>(*at);
-    // Beyond ASCII a blank may be any of Unicode's spaces: the text decides.
-    if (c >= 0x80) return isBlank(QString::fromUtf8(utf8));
-    if (c != ' ' && (c < '\t' || c > '\r')) return false;
-  }
-  return true;
-}
-
 namespace {
 
 // An optional sign and one or more decimal digits, white space around them
@@ -139,6 +129,15 @@ double realValue(const QString& text, ValueProblem* problem) {
   // An overflow is reported as a failure too, but reads as an infinity.
   if (problem) *problem = ok || value != 0.0 || isBlank(text) ? ValueProblem::None : ValueProblem::NotANumber;
   return value;
+}
+
+bool isBlank(const char* utf8) {
+  for (const char* at = utf8; *at; ++at) {
+    // Beyond ASCII a blank may be any of Unicode's spaces: the text decides.
+    if (static_cast<unsigned char>(*at) >= 0x80) return isBlank(QString::fromUtf8(utf8));
+    if (!isAsciiSpace(*at)) return false;
+  }
+  return true;
 }
 
 int integerValue(const char* utf8, ValueProblem* problem) {
