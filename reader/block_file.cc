@@ -119,14 +119,8 @@ constexpr unsigned kChildOptions = pugi::parse_default | pugi::parse_embed_pcdat
 class ChildReader : public SectionSink {
  public:
   void section(int index) override { reader_.begin(index); }
-  void enter() override {
-    reader_.enter();
-    inParts_ = true;
-  }
-  void leave() override {
-    reader_.leave();
-    inParts_ = false;
-  }
+  void enter() override { reader_.enter(); }
+  void leave() override { reader_.leave(); }
 
   bool child(char* bytes, std::size_t size) override {
     document_.reset();
@@ -134,25 +128,16 @@ class ChildReader : public SectionSink {
       // A text: the readers take it as a node without children and never
       // read what it says. (Parsed in place, it would lose its last
       // character, where the parser puts its terminating zero.)
-      read(document_.append_child(pugi::node_pcdata));
+      reader_.read(document_.append_child(pugi::node_pcdata));
       return true;
     }
     if (!document_.load_buffer_inplace(bytes, size, kChildOptions, pugi::encoding_utf8)) return false;
-    for (pugi::xml_node node = document_.first_child(); node; node = node.next_sibling()) read(node);
+    for (pugi::xml_node node = document_.first_child(); node; node = node.next_sibling()) reader_.read(node);
     return true;
   }
 
  private:
-  void read(pugi::xml_node node) {
-    if (inParts_) {
-      reader_.readPart(node);
-    } else {
-      reader_.read(node);
-    }
-  }
-
   SectionReader reader_;
-  bool inParts_ = false;
   pugi::xml_document document_;
 };
 

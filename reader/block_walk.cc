@@ -24,16 +24,26 @@ void SectionReader::begin(int index) {
 
 void SectionReader::read(pugi::xml_node child) {
   if (section_ == kPhotogroups) {
-    photogroups_->read(child);
+    if (inParts_) {
+      photogroups_->part(child);
+    } else {
+      photogroups_->read(child);
+    }
   } else if (section_ == kControlPoints) {
     readControlPoint(child);
   }
 }
 
 // Only Photogroups come in parts.
-void SectionReader::enter() { photogroups_->begin(); }
-void SectionReader::readPart(pugi::xml_node part) { photogroups_->part(part); }
-void SectionReader::leave() { photogroups_->end(); }
+void SectionReader::enter() {
+  photogroups_->begin();
+  inParts_ = true;
+}
+
+void SectionReader::leave() {
+  photogroups_->end();
+  inParts_ = false;
+}
 
 void walkBlock(pugi::xml_node block) {
   SectionReader reader;

@@ -28,16 +28,16 @@ class SectionReader {
   // earlier section carries over.
   void begin(int index);
   // Reads `child`, a child node of the section that began last, of any
-  // kind: an element, a text or a CDATA section.
+  // kind: an element, a text or a CDATA section; between enter() and
+  // leave(), a child node of the child that came in parts instead.
   void read(pugi::xml_node child);
-  // The same for a child of a section whose children come in parts: it
-  // begins, then each part (a child node of it) is read, then it ends.
+  // A child of a section whose children come in parts begins, and ends.
   void enter();
-  void readPart(pugi::xml_node part);
   void leave();
 
  private:
   int section_ = -1;
+  bool inParts_ = false;
   std::optional<PhotogroupReader> photogroups_;
 };
 
