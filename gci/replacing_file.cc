@@ -20,19 +20,45 @@
 
 namespace {
 
-// The temporary file being written, for the interrupt handler; null when
-// there is none. The handler reads it without locks (on POSIX it runs inside
-// a signal handler), so it is set and cleared only where no interrupt can
-// come between the file's creation or removal and the change of this slot.
+// The temporary file's name while it has one, for the interrupt handler;
+// null when there is none. The handler reads it without locks (on POSIX it
+// runs inside a signal handler), so it is set and cleared only where no
+// interrupt can come between the file's naming or removal and the change of
+// this slot.
 std::atomic<const NativeChar*> pendingTemporary{nullptr};
 
-// "PATH.XXXXXX" with six random letters and digits.
-NativePath temporaryName(const NativePath& path) {
+// "FOLDER/block2gci-XXXXXX.tmp" with six random letters and digits: short
+// and of fixed length, so that it fits wherever the output's own name does.
+NativePath temporaryName(const NativePath& folder) {
   static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  NativePath name = path + NativeChar('.');
+  static const char kStart[] = "block2gci-";
+  NativePath name = folder;
+#if defined(Q_OS_WIN)
+  name += L'\\';
+#else
+  name += '/';
+#endif
+  name.append(std::begin(kStart), std::end(kStart) - 1);
   for (int i = 0; i < 6; ++i) name += NativeChar(kAlphabet[QRandomGenerator::global()->bounded(62)]);
+  for (const char c : {'.', 't', 'm', 'p'}) name += NativeChar(c);
   return name;
 }
+
+// The folder part of `path`: everything before its last separator, "." for
+// a bare name.
+NativePath folderOf(const NativePath& path) {
+#if defined(Q_OS_WIN)
+  const auto separator = path.find_last_of(L"\\/");
+  return separator == NativePath::npos ? NativePath(L".") : path.substr(0, separator);
+#else
+  const auto separator = path.rfind('/');
+  if (separator == NativePath::npos) return ".";
+  return separator == 0 ? NativePath("/") : path.substr(0, separator);
+#endif
+}
+
+const char kReadOnly[] = "The output file is read-only";
+const char kCannotCreate[] = "Cannot create a file in the output's folder: ";
 
 #if defined(Q_OS_WIN)
 
@@ -53,8 +79,6 @@ class NoInterrupts {
   NoInterrupts& operator=(const NoInterrupts&) = delete;
 };
 
-HANDLE asHandle(long long handle) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)); }
-
 BOOL WINAPI consoleControl(DWORD event) {
   switch (event) {
     case CTRL_C_EVENT:
@@ -66,9 +90,22 @@ BOOL WINAPI consoleControl(DWORD event) {
   }
 }
 
+// Whether the file behind `handle` goes when its last handle closes.
+bool deleteOnClose(HANDLE handle, bool on) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = on ? TRUE : FALSE;
+  return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
+}
+
+// Whether a failed replace may be another program holding the output open:
+// then it is worth trying again.
+bool heldByAnother(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
 #else
 
-// Holds the interrupt signals back while the temporary file is created,
+// Holds the interrupt signals back while the temporary file is named,
 // renamed or removed, so that the handler sees either the file or nothing.
 class NoInterrupts {
  public:
@@ -87,6 +124,33 @@ class NoInterrupts {
 };
 
 void onSignal(int signal) { onInterrupt(signal); }
+
+// The file that `path` finally names, following symbolic links (which may
+// dangle: the file they name need not exist). False, with errno ELOOP, after
+// as many links as the system follows.
+bool followLinks(NativePath path, NativePath* target) {
+  for (int links = 0; links < 40; ++links) {
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+      *target = std::move(path);
+      return true;
+    }
+    std::string link(static_cast<std::size_t>(status.st_size) + 256, '\0');
+    const ssize_t length = ::readlink(path.c_str(), &link[0], link.size());
+    if (length < 0 || static_cast<std::size_t>(length) >= link.size()) {
+      *target = std::move(path);  // changed under us: the open decides
+      return true;
+    }
+    link.resize(static_cast<std::size_t>(length));
+    path = link[0] == '/' ? link : folderOf(path) + '/' + link;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+// Errors of fsync that say the file cannot be synced at all, not that its
+// data did not reach the disk.
+bool cannotBeSynced(int error) { return error == EINVAL || error == ENOTSUP || error == EOPNOTSUPP || error == EROFS; }
 
 #endif
 
@@ -112,20 +176,33 @@ bool isSameFile(const QString& a, const QString& b) {
          info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
+ReplacingFile::ReplacingFile(const QString& path, Temporary temporary)
+    : path_(nativePath(path)), folder_(folderOf(path_)), handle_(INVALID_HANDLE_VALUE), kind_(temporary) {}
+
 bool ReplacingFile::open() {
+  // Checked here rather than left to the rename, which Windows itself
+  // refuses but Wine does not, so that both behave alike.
+  const DWORD attributes = GetFileAttributesW(path_.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+      !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return failWith(QString::fromLatin1(kReadOnly));
+  }
   for (int attempt = 0; attempt < 100; ++attempt) {
     NoInterrupts guard;
-    NativePath name = temporaryName(path_);
+    NativePath name = temporaryName(folder_);
     // Shared for deletion, so that the interrupt handler can remove the file
-    // while this handle is still open: it goes when the process ends.
+    // while this handle is still open.
     const HANDLE handle = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS) continue;
-      return fail();
+      return failToCreate();
     }
-    handle_ = reinterpret_cast<intptr_t>(handle);
+    handle_ = handle;
     holdTemporary(std::move(name));
+    // Gone with the last handle, even when the process is killed; cleared
+    // only for the rename.
+    deleteOnClose(handle_, true);
     return true;
   }
   return fail();
@@ -135,7 +212,7 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
   while (size > 0) {
     const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
     DWORD written = 0;
-    if (!WriteFile(asHandle(handle_), data, chunk, &written, nullptr) || written == 0) return fail();
+    if (!WriteFile(handle_, data, chunk, &written, nullptr) || written == 0) return fail();
     data += written;
     size -= written;
   }
@@ -143,27 +220,58 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
 }
 
 bool ReplacingFile::commit() {
-  FlushFileBuffers(asHandle(handle_));
-  NoInterrupts guard;
-  const bool closed = CloseHandle(asHandle(handle_));
-  handle_ = -1;
-  if (!closed || !MoveFileExW(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) return fail();
-  releaseTemporary();
-  return true;
+  if (!FlushFileBuffers(handle_)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_INVALID_FUNCTION && error != ERROR_NOT_SUPPORTED) return fail();
+  }
+  // Another program (a spreadsheet, a viewer, a virus scanner) may hold the
+  // output open without sharing its deletion for a moment: growing pauses,
+  // about two seconds in all.
+  DWORD error = ERROR_SUCCESS;
+  for (const DWORD pause : {0, 50, 100, 150, 200, 250, 300, 350, 400, 450}) {
+    Sleep(pause);
+    NoInterrupts guard;
+    // The rename takes the open file: our handle shares its deletion.
+    deleteOnClose(handle_, false);
+    if (MoveFileExW(temporary_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      releaseTemporary();
+      const bool closed = CloseHandle(handle_) != FALSE;
+      handle_ = INVALID_HANDLE_VALUE;
+      return closed || fail();
+    }
+    error = GetLastError();
+    deleteOnClose(handle_, true);
+    if (!heldByAnother(error)) break;
+    const DWORD attributes = GetFileAttributesW(path_.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+      return failWith(QString::fromLatin1(kReadOnly));
+    }
+  }
+  if (error == ERROR_ACCESS_DENIED) {
+    return failWith(QStringLiteral("The output file is open in another program or cannot be replaced: ") +
+                    qt_error_string(static_cast<int>(error)));
+  }
+  SetLastError(error);
+  return fail();
 }
 
 void ReplacingFile::discard() {
   NoInterrupts guard;
-  if (handle_ != -1) CloseHandle(asHandle(handle_));
-  handle_ = -1;
+  if (handle_ != INVALID_HANDLE_VALUE) {
+    if (!temporary_.empty()) deleteOnClose(handle_, true);
+    CloseHandle(handle_);
+  }
+  handle_ = INVALID_HANDLE_VALUE;
   if (!temporary_.empty()) DeleteFileW(temporary_.c_str());
   releaseTemporary();
 }
 
-bool ReplacingFile::fail() {
-  error_ = qt_error_string(static_cast<int>(GetLastError()));
-  discard();
-  return false;
+bool ReplacingFile::fail() { return failWith(qt_error_string(static_cast<int>(GetLastError()))); }
+
+bool ReplacingFile::failToCreate() {
+  const DWORD error = GetLastError();
+  const QString reason = qt_error_string(static_cast<int>(error));
+  return failWith(error == ERROR_ACCESS_DENIED ? QString::fromLatin1(kCannotCreate) + reason : reason);
 }
 
 void installInterruptCleanup() {
@@ -196,35 +304,49 @@ bool isSameFile(const QString& a, const QString& b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+ReplacingFile::ReplacingFile(const QString& path, Temporary temporary)
+    : path_(nativePath(path)), handle_(-1), kind_(temporary) {}
+
 bool ReplacingFile::open() {
+  if (!followLinks(path_, &path_)) return fail();
+  folder_ = folderOf(path_);
   struct stat existing {};
   const bool replaces = ::stat(path_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+  if (replaces && ::faccessat(AT_FDCWD, path_.c_str(), W_OK, AT_EACCESS) != 0 && errno == EACCES) {
+    return failWith(QString::fromLatin1(kReadOnly));
+  }
+  // A new file gets what the umask allows; one that replaces another is
+  // private until it has that file's permissions.
+  const unsigned mode = replaces ? 0600 : 0666;
+  // An unnamed file is linked in through /proc unless the process may link
+  // it by its descriptor alone; without /proc it needs a name from the start.
+  if (kind_ == Temporary::UnnamedWherePossible && ::access("/proc/self/fd", X_OK) == 0) {
+    handle_ = ::open(folder_.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (handle_ < 0 && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return failToCreate();
+    unnamed_ = handle_ >= 0;
+  }
+  if (handle_ < 0 && !openNamed(mode)) return false;
+  if (replaces) ::fchmod(handle_, existing.st_mode & 07777);
+  return true;
+}
+
+bool ReplacingFile::openNamed(unsigned mode) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     NoInterrupts guard;
-    NativePath name = temporaryName(path_);
-    // A new file gets what the umask allows; one that replaces another is
-    // private until it has that file's permissions.
-    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replaces ? 0600 : 0666);
-    if (fd < 0) {
-      if (errno == EEXIST) continue;
-      if (errno == EACCES && replaces) {
-        // No room for a temporary file, but the file itself may be written.
-        handle_ = ::open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-        return handle_ >= 0 || fail();
-      }
-      return fail();
+    NativePath name = temporaryName(folder_);
+    handle_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (handle_ >= 0) {
+      holdTemporary(std::move(name));
+      return true;
     }
-    handle_ = fd;
-    holdTemporary(std::move(name));
-    if (replaces) ::fchmod(fd, existing.st_mode & 07777);
-    return true;
+    if (errno != EEXIST) return failToCreate();
   }
   return fail();
 }
 
 bool ReplacingFile::write(const char* data, std::size_t size) {
   while (size > 0) {
-    const ssize_t written = ::write(static_cast<int>(handle_), data, size);
+    const ssize_t written = ::write(handle_, data, size);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return fail();
     data += written;
@@ -234,29 +356,62 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
 }
 
 bool ReplacingFile::commit() {
-  const int fd = static_cast<int>(handle_);
-  handle_ = -1;
-  ::fsync(fd);  // a file system that cannot sync still takes the file
-  if (::close(fd) != 0) return fail();
-  if (temporary_.empty()) return true;
+  if (::fsync(handle_) != 0 && !cannotBeSynced(errno)) return fail();
   NoInterrupts guard;
-  if (::rename(temporary_.c_str(), path_.c_str()) != 0) return fail();
+  if (unnamed_) {
+    // A name for the unnamed file: the output's own when nothing is there
+    // yet, else a temporary one that is renamed over the output.
+    const std::string byDescriptor = "/proc/self/fd/" + std::to_string(handle_);
+    const auto linkIn = [&](const NativePath& name) {
+      return ::linkat(handle_, "", AT_FDCWD, name.c_str(), AT_EMPTY_PATH) == 0 ||
+             ((errno == ENOENT || errno == EPERM) &&
+              ::linkat(AT_FDCWD, byDescriptor.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0);
+    };
+    struct stat existing {};
+    if (::lstat(path_.c_str(), &existing) != 0 && linkIn(path_)) {
+      unnamed_ = false;
+      if (::close(handle_) == 0) {
+        handle_ = -1;
+        return true;
+      }
+      const int error = errno;
+      ::unlink(path_.c_str());
+      errno = error;
+      return fail();
+    }
+    for (int attempt = 0;; ++attempt) {
+      NativePath name = temporaryName(folder_);
+      if (linkIn(name)) {
+        holdTemporary(std::move(name));
+        break;
+      }
+      if (errno != EEXIST || attempt == 100) return fail();
+    }
+    unnamed_ = false;
+  }
+  const int fd = handle_;
+  handle_ = -1;
+  if (::close(fd) != 0 || ::rename(temporary_.c_str(), path_.c_str()) != 0) return fail();
   releaseTemporary();
   return true;
 }
 
 void ReplacingFile::discard() {
   NoInterrupts guard;
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+  if (handle_ >= 0) ::close(handle_);
   handle_ = -1;
+  unnamed_ = false;
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
   releaseTemporary();
 }
 
-bool ReplacingFile::fail() {
-  error_ = qt_error_string(errno);
-  discard();
-  return false;
+bool ReplacingFile::fail() { return failWith(qt_error_string(errno)); }
+
+bool ReplacingFile::failToCreate() {
+  const int error = errno;
+  const QString reason = qt_error_string(error);
+  const bool folderRefuses = error == EACCES || error == EPERM || error == EROFS;
+  return failWith(folderRefuses ? QString::fromLatin1(kCannotCreate) + reason : reason);
 }
 
 void installInterruptCleanup() {
@@ -272,7 +427,8 @@ void installInterruptCleanup() {
 }
 
 void onInterrupt(int cause) {
-  // Only calls that are safe inside a signal handler.
+  // Only calls that are safe inside a signal handler. An unnamed temporary
+  // file needs nothing: it goes with the process.
   if (const char* temporary = pendingTemporary.exchange(nullptr)) ::unlink(temporary);
   static const char kLine[] = "Interrupted\n";
   [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kLine, sizeof kLine - 1);
@@ -287,7 +443,11 @@ void onInterrupt(int cause) {
 
 #endif
 
-ReplacingFile::ReplacingFile(const QString& path) : path_(nativePath(path)) {}
+bool ReplacingFile::failWith(const QString& reason) {
+  error_ = reason;
+  discard();
+  return false;
+}
 
 void ReplacingFile::holdTemporary(NativePath name) {
   temporary_ = std::move(name);

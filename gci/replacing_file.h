@@ -1,7 +1,7 @@
 #pragma once
 
-// Writing a file so that it either appears complete or not at all, also when
-// the process is interrupted, and telling whether two paths name one file.
+// Writing a file so that it either appears complete or not at all, whatever
+// becomes of the process, and telling whether two paths name one file.
 
 #include "block/file_path.h"
 
@@ -17,44 +17,82 @@
 // opened.
 bool isSameFile(const QString& a, const QString& b);
 
-// A file that replaces whatever is at its path only once it is complete.
-// The text goes to a temporary file beside it ("PATH.XXXXXX"), which
-// commit() renames over the path; a failure, destruction without commit(),
-// or an interrupt (see installInterruptCleanup) removes the temporary file
-// and leaves an earlier file at the path as it was. On POSIX, where the
-// directory allows no new file but an existing file at the path is
-// writable, that file is written in place instead. The new file gets the
-// permissions of the file it replaces, or those of any new file.
+// An open file as the system hands it out: a descriptor on POSIX, a HANDLE
+// (void*) on Windows.
+#if defined(_WIN32)
+using FileHandle = void*;
+#else
+using FileHandle = int;
+#endif
+
+// A file that replaces whatever is at its path only once it is complete and
+// synced to the disk. The text goes to a temporary file in the same folder,
+// which commit() puts in place with one rename.
+//
+// What it promises, on both platforms unless said otherwise:
+// - A failure, destruction without commit(), an interrupt (see
+//   installInterruptCleanup) or the process being killed leaves an earlier
+//   file at the path exactly as it was, and no temporary file behind. On
+//   Linux the temporary file has no name until commit() (O_TMPFILE), so
+//   nothing can be left; where the file system cannot make such a file, it
+//   gets a short name of fixed length ("block2gci-XXXXXX.tmp"), removed on
+//   an interrupt. On Windows the temporary file is deleted when its handle
+//   closes, also when the process is killed, until the moment it is renamed.
+// - Nothing is ever written in place: where the folder allows no new file,
+//   open() fails ("Cannot create a file in the output's folder: ...").
+// - An existing file that the user may not write is refused and left as it
+//   was: no write permission on POSIX (as judged for the effective user, so
+//   root may replace it), the read-only attribute on Windows.
+// - On POSIX a path that is a symbolic link is written through it: the file
+//   it finally names is replaced (or made), and the link stays.
+// - A sync that fails (other than on a file that cannot be synced at all)
+//   fails the commit.
+// - The new file gets the permissions of the file it replaces, or those of
+//   any new file.
+// - On Windows, while another program holds the file open without sharing
+//   its deletion, commit() tries again for about two seconds before it
+//   fails with a reason that says so.
 class ReplacingFile {
  public:
-  explicit ReplacingFile(const QString& path);
+  // How the temporary file is made: unnamed where the system allows it, or
+  // always with a name (on Windows it always has one).
+  enum class Temporary { UnnamedWherePossible, Named };
+
+  explicit ReplacingFile(const QString& path, Temporary temporary = Temporary::UnnamedWherePossible);
   ~ReplacingFile();
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-  // Creates the temporary file. False, with errorString(), when it cannot.
+  // Creates the temporary file. False, with errorString(), when it cannot,
+  // or when the file at the path may not be replaced.
   bool open();
   // Appends `size` bytes; false, with errorString(), when the system takes
   // fewer (a full disk, a file-size limit).
   bool write(const char* data, std::size_t size);
-  // Puts the complete file in place. False, with errorString(), when it
-  // could not; the temporary file is gone then too.
+  // Syncs the complete file and puts it in place. False, with
+  // errorString(), when it could not; the temporary file is gone then too.
   bool commit();
-  // The system's reason for the last failure.
+  // Why the last call failed, in the system's words where it gave some.
   QString errorString() const { return error_; }
 
  private:
   bool fail();
+  bool failWith(const QString& reason);
+  bool failToCreate();
+  bool openNamed(unsigned mode);
   void discard();
-  // Makes `name` the temporary file, and the one an interrupt removes;
-  // called, as releaseTemporary, while interrupts are held off.
+  // Makes `name` the temporary file's name, and the one an interrupt
+  // removes; called, as releaseTemporary, while interrupts are held off.
   void holdTemporary(NativePath name);
-  // Forgets the temporary file, once it is renamed or removed.
+  // Forgets the temporary file's name, once it is renamed or removed.
   void releaseTemporary();
 
-  NativePath path_;
-  NativePath temporary_;   // empty when writing in place, or when none is open
-  long long handle_ = -1;  // the file descriptor, or the Windows HANDLE
+  NativePath path_;       // the file that is replaced: on POSIX the final target of a link
+  NativePath folder_;     // the folder where path_ lies
+  NativePath temporary_;  // the temporary file's name; empty while it has none
+  FileHandle handle_;
+  bool unnamed_ = false;  // the temporary file has no name (O_TMPFILE)
+  Temporary kind_;
   QString error_;
 };
 

@@ -11,9 +11,13 @@
 #if defined(Q_OS_WIN)
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
+#include <cstdlib>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -87,21 +91,118 @@ TEST_P(SameFileTest, JudgesByIdentityNotSpelling) {
 INSTANTIATE_TEST_SUITE_P(Spellings, SameFileTest, ::testing::ValuesIn(spellingRows()),
                          [](const ::testing::TestParamInfo<SpellingRow>& row) { return row.param.label; });
 
+// Writes "new" through a ReplacingFile at `path` made with `temporary`;
+// the error string when it fails.
+std::string replaceWithNew(const QString& path, ReplacingFile::Temporary temporary) {
+  ReplacingFile file(path, temporary);
+  if (file.open() && file.write("new", 3) && file.commit()) return std::string();
+  return file.errorString().toStdString();
+}
+
+const ReplacingFile::Temporary kBothKinds[] = {ReplacingFile::Temporary::UnnamedWherePossible,
+                                               ReplacingFile::Temporary::Named};
+
+// A temporary name is short and of fixed length, so an output whose own name
+// is as long as the system allows is written; an abandoned file leaves
+// nothing behind.
+TEST_F(ReplacingFileTest, LongestNameIsWrittenAndAbandonedFilesLeaveNothing) {
+  for (const auto temporary : kBothKinds) {
+    const QString longest = path(QString(251, QLatin1Char('n')) + ".gci");
+    EXPECT_EQ(replaceWithNew(longest, temporary), "");
+    EXPECT_EQ(readFile(longest), "new");
+    {
+      ReplacingFile abandoned(path("a.gci"), temporary);
+      ASSERT_TRUE(abandoned.open());
+      ASSERT_TRUE(abandoned.write("partial", 7));
+    }
+    EXPECT_EQ(readFile(path("a.gci")), "earlier");
+    EXPECT_EQ(listDir(dir_.path()),
+              (std::vector<std::string>{"a.gci", longest.mid(dir_.path().size() + 1).toStdString()}));
+    QFile::remove(longest);
+  }
+}
+
+// An interrupt in the middle of a write, run as the system would run it:
+// the handler removes a named temporary file although it is still open, says
+// so and ends the process as interrupted programs end.
+TEST_F(ReplacingFileTest, InterruptRemovesTheTemporaryFile) {
 #if defined(Q_OS_WIN)
-// Ctrl-C in the middle of a write: the handler, run as the console would run
-// it, removes the temporary file although it is still open, says so and
-// ends the process with STATUS_CONTROL_C_EXIT. (On Linux real signals are
-// sent to the tool end to end.)
-TEST_F(ReplacingFileTest, InterruptRemovesTheTemporaryFileAndEndsAsCtrlC) {
+  const int cause = CTRL_C_EVENT;
+  const auto ending = ::testing::ExitedWithCode(static_cast<int>(0xC000013A));
+#else
+  const int cause = SIGTERM;
+  const auto ending = ::testing::KilledBySignal(SIGTERM);
+#endif
   const auto interrupted = [&]() {
     installInterruptCleanup();
-    ReplacingFile file(path("a.gci"));
+    ReplacingFile file(path("a.gci"), ReplacingFile::Temporary::Named);
     if (!file.open() || !file.write("partial", 7)) std::abort();
-    onInterrupt(CTRL_C_EVENT);
+    onInterrupt(cause);
   };
-  EXPECT_EXIT(interrupted(), ::testing::ExitedWithCode(static_cast<int>(0xC000013A)), "Interrupted");
-  EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList{"a.gci"});
+  EXPECT_EXIT(interrupted(), ending, "Interrupted");
+  EXPECT_EQ(listDir(dir_.path()), std::vector<std::string>{"a.gci"});
   EXPECT_EQ(readFile(path("a.gci")), "earlier");
+}
+
+#if !defined(Q_OS_WIN)
+int symlinkAt(const char* target, const QString& link) {
+  return ::symlink(target, QFile::encodeName(link).constData());
+}
+
+bool isSymbolicLink(const QString& path) {
+  struct stat info {};
+  return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+// A link at the path is written through: the file it finally names gets the
+// text (and is made when the link dangles), the link stays a link, and
+// nothing else appears in either folder.
+TEST_F(ReplacingFileTest, SymbolicLinksAreWrittenThrough) {
+  ASSERT_TRUE(QDir(dir_.path()).mkdir("data"));
+  ASSERT_EQ(symlinkAt("a.gci", path("same-folder.gci")), 0);
+  ASSERT_EQ(symlinkAt("../a.gci", path("data/other-folder.gci")), 0);
+  ASSERT_EQ(symlinkAt("data/other-folder.gci", path("chain.gci")), 0);
+  ASSERT_EQ(symlinkAt(QFile::encodeName(path("data/made.gci")).constData(), path("dangling.gci")), 0);
+  struct Row {
+    const char* link;
+    const char* target;
+  };
+  for (const auto temporary : kBothKinds) {
+    for (const Row& row : {Row{"same-folder.gci", "a.gci"}, Row{"data/other-folder.gci", "a.gci"},
+                           Row{"chain.gci", "a.gci"}, Row{"dangling.gci", "data/made.gci"}}) {
+      SCOPED_TRACE(row.link);
+      ASSERT_TRUE(writeFile(path("a.gci"), "earlier"));
+      QFile::remove(path("data/made.gci"));
+      EXPECT_EQ(replaceWithNew(path(row.link), temporary), "");
+      EXPECT_TRUE(isSymbolicLink(path(row.link)));
+      EXPECT_EQ(readFile(path(row.target)), "new");
+    }
+  }
+  EXPECT_EQ(listDir(dir_.path()),
+            (std::vector<std::string>{"a.gci", "chain.gci", "dangling.gci", "data", "same-folder.gci"}));
+  EXPECT_EQ(listDir(path("data")), (std::vector<std::string>{"made.gci", "other-folder.gci"}));
+}
+
+// A loop of links names no file: the write fails with the system's reason.
+TEST_F(ReplacingFileTest, LoopOfLinksFails) {
+  ASSERT_EQ(symlinkAt("loop2.gci", path("loop1.gci")), 0);
+  ASSERT_EQ(symlinkAt("loop1.gci", path("loop2.gci")), 0);
+  EXPECT_EQ(replaceWithNew(path("loop1.gci"), ReplacingFile::Temporary::UnnamedWherePossible),
+            "Too many levels of symbolic links");
+}
+
+// The replaced file's permissions stay, whether the temporary file had a
+// name or not.
+TEST_F(ReplacingFileTest, ReplacedFileKeepsItsPermissions) {
+  for (const auto temporary : kBothKinds) {
+    for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0755}}) {
+      ASSERT_EQ(::chmod(QFile::encodeName(path("a.gci")).constData(), mode), 0);
+      EXPECT_EQ(replaceWithNew(path("a.gci"), temporary), "");
+      struct stat info {};
+      ASSERT_EQ(::stat(QFile::encodeName(path("a.gci")).constData(), &info), 0);
+      EXPECT_EQ(info.st_mode & 07777, mode);
+    }
+  }
 }
 #endif
 

@@ -25,8 +25,6 @@
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <locale.h>
-#include <poll.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -933,17 +931,26 @@ TEST_F(e2e, FileSizeLimitFailsLikeAnyWrite) {
   EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml"}));
 }
 
-// Waits up to ten seconds for a file whose name starts with `prefix` to be
-// created in the directory that `watch` (an inotify descriptor) watches.
-bool awaitCreated(int watch, const std::string& prefix) {
-  alignas(inotify_event) char events[4096];
-  for (pollfd ready{watch, POLLIN, 0}; ::poll(&ready, 1, 10000) > 0;) {
-    const ssize_t size = ::read(watch, events, sizeof events);
-    for (ssize_t at = 0; at < size;) {
-      const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-      if (event->len > 0 && startsWith(event->name, prefix)) return true;
-      at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+// Waits up to ten seconds for the running tool `pid` to hold a file open in
+// `dir` other than `input`: its temporary output, named or not. True once
+// it does.
+bool awaitTemporaryOutput(qint64 pid, const QString& dir, const QString& input) {
+  const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+  const std::string inDir = QFile::encodeName(dir).toStdString() + "/";
+  const std::string inputName = QFile::encodeName(input).toStdString();
+  for (int tries = 0; tries < 100000; ++tries) {
+    if (DIR* open = ::opendir(fds.c_str())) {
+      bool found = false;
+      while (const dirent* entry = ::readdir(open)) {
+        char target[4096];
+        const ssize_t size = ::readlink((fds + "/" + entry->d_name).c_str(), target, sizeof target);
+        const std::string name(target, size > 0 ? static_cast<std::size_t>(size) : 0);
+        found = found || (startsWith(name, inDir) && name != inputName);
+      }
+      ::closedir(open);
+      if (found) return true;
     }
+    ::usleep(100);
   }
   return false;
 }
@@ -951,7 +958,7 @@ bool awaitCreated(int watch, const std::string& prefix) {
 // An interrupt in the middle of the write removes the temporary file, keeps
 // the earlier output as it was, says so, and ends the tool by the same
 // signal, so that a shell or script sees it was interrupted. The tool is
-// stopped as soon as its temporary file appears, so that the signal surely
+// stopped as soon as it holds its temporary file, so that the signal surely
 // comes in the middle.
 TEST_F(e2e, InterruptMidWriteLeavesTheEarlierOutput) {
   const QString input = path("block.xml");
@@ -959,17 +966,12 @@ TEST_F(e2e, InterruptMidWriteLeavesTheEarlierOutput) {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(strsignal(signal));
     writeFile(path("block.gci"), "earlier output\r\n");
-    const int watch = ::inotify_init1(IN_CLOEXEC);
-    ASSERT_GE(::inotify_add_watch(watch, QFile::encodeName(dir()).constData(), IN_CREATE), 0);
     ToolOptions options;
     options.program = kExe;
     options.args = QStringList{input};
     RunningTool tool(options);
-    const bool created = awaitCreated(watch, "block.gci.");
-    ::close(watch);
-    ASSERT_TRUE(created);
+    ASSERT_TRUE(awaitTemporaryOutput(tool.pid(), dir(), input));
     ::kill(static_cast<pid_t>(tool.pid()), SIGSTOP);
-    ASSERT_EQ(listDir(dir()).size(), 3u) << "the write ended before the tool could be stopped";
     ::kill(static_cast<pid_t>(tool.pid()), signal);
     ::kill(static_cast<pid_t>(tool.pid()), SIGCONT);
     const ToolRun r = tool.finish();
@@ -980,58 +982,153 @@ TEST_F(e2e, InterruptMidWriteLeavesTheEarlierOutput) {
   }
 }
 
+// A killed run (kill -9, a crash) cannot clean up after itself, so it must
+// have nothing to clean up: killed at any moment, it leaves the earlier
+// output or the complete new one, and nothing else beside them. The moments
+// spread over a whole run; the first kill comes while the tool surely holds
+// its temporary file.
+TEST_F(e2e, KilledRunLeavesNothingBehind) {
+  const QString input = path("block.xml");
+  writeFile(input, bigBlock(100000));
+  ASSERT_TRUE(exited(run({input}), 0));
+  const std::string complete = readFile(path("block.gci"));
+  for (int moment = 0; moment < 24; ++moment) {
+    SCOPED_TRACE(testing::Message() << "moment " << moment);
+    writeFile(path("block.gci"), "earlier output\r\n");
+    ToolOptions options;
+    options.program = kExe;
+    options.args = QStringList{input};
+    RunningTool tool(options);
+    if (moment == 0) {
+      ASSERT_TRUE(awaitTemporaryOutput(tool.pid(), dir(), input));
+    } else {
+      ::usleep(static_cast<useconds_t>(moment * 15000));
+    }
+    ::kill(static_cast<pid_t>(tool.pid()), SIGKILL);
+    tool.finish();
+    const std::string after = readFile(path("block.gci"));
+    EXPECT_TRUE(after == "earlier output\r\n" || after == complete) << after.size() << " bytes";
+    EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml"}));
+  }
+}
+
 int chmodPath(const QString& path, mode_t mode) { return ::chmod(QFile::encodeName(path).constData(), mode); }
 
-// Runs the tool on `dir`/ro/block.xml (sampleBlock()) while the directory ro
-// is read-only, beside block.gci holding `earlier` unless that is null. Root
-// writes anywhere, so as root the tool runs as nobody. Skips the test when
-// that is not possible.
-void runInReadOnlyDirectory(const QString& dir, const QByteArray* earlier, ToolRun* result) {
-  QString program = kExe;
-  QStringList args;
+mode_t modeOf(const QString& path) {
+  struct stat info {};
+  return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// Runs the tool on `input` as a user whom permissions bind, with an
+// optional file-size limit. Root writes anywhere, so as root the tool runs
+// as nobody, from a copy beside the input, whose folder `dir` becomes
+// reachable for it. Skips the test when that is not possible.
+void runAsOrdinaryUser(const QString& dir, const QString& input, ToolRun* result,
+                       unsigned long long fileSizeLimit = 0) {
+  ToolOptions options;
+  options.program = kExe;
+  options.fileSizeLimit = fileSizeLimit;
   if (::geteuid() == 0) {
-    program = QStandardPaths::findExecutable("setpriv");
-    if (program.isEmpty()) GTEST_SKIP() << "running as root and setpriv is not available";
+    options.program = QStandardPaths::findExecutable("setpriv");
+    if (options.program.isEmpty()) GTEST_SKIP() << "running as root and setpriv is not available";
     // The build tree may lie where nobody cannot reach it (under /root, say).
     const QString exe = dir + "/block2gci";
+    QFile::remove(exe);
     ASSERT_TRUE(QFile::copy(kExe, exe));
     ASSERT_EQ(chmodPath(exe, 0755), 0);
-    args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", exe};
+    options.args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", exe};
     ASSERT_EQ(chmodPath(dir, 0755), 0);
   }
-  const QString ro = dir + "/ro";
-  ASSERT_TRUE(QDir(dir).mkdir("ro"));
+  options.args << input;
+  *result = runTool(options);
+}
+
+// A folder that allows no new file: the write fails and says so, and an
+// earlier output stays exactly as it was, even a writable one (nothing is
+// written in place), under a file-size limit too.
+TEST_F(e2e, ReadOnlyDirectoryKeepsTheEarlierOutput) {
+  const QString ro = path("ro");
+  ASSERT_TRUE(QDir(dir()).mkdir("ro"));
   writeFile(ro + "/block.xml", sampleBlock());
   ASSERT_EQ(chmodPath(ro + "/block.xml", 0644), 0);
-  if (earlier) {
-    writeFile(ro + "/block.gci", *earlier);
-    ASSERT_EQ(chmodPath(ro + "/block.gci", 0666), 0);
+  struct Case {
+    const char* what;
+    bool earlier;
+    unsigned long long fileSizeLimit;
+  };
+  for (const Case& c : {Case{"no earlier output", false, 0}, Case{"a writable earlier output", true, 0},
+                        Case{"under a file-size limit", true, 8192}}) {
+    SCOPED_TRACE(c.what);
+    const std::string earlier(62495, 'x');
+    QFile::remove(ro + "/block.gci");
+    if (c.earlier) {
+      writeFile(ro + "/block.gci", earlier);
+      ASSERT_EQ(chmodPath(ro + "/block.gci", 0666), 0);
+    }
+    const Lines before = listDir(ro);
+    ASSERT_EQ(chmodPath(ro, 0555), 0);
+    ToolRun r;
+    runAsOrdinaryUser(dir(), ro + "/block.xml", &r, c.fileSizeLimit);
+    ASSERT_EQ(chmodPath(ro, 0755), 0);
+    if (IsSkipped() || HasFatalFailure()) return;
+    EXPECT_TRUE(exited(r, 1));
+    EXPECT_EQ(lines(r.err), (Lines{filePathLine(ro + "/block.xml"),
+                                   writeFailedStart(ro + "/block.gci") +
+                                       "Cannot create a file in the output's folder: Permission denied\""}));
+    if (c.earlier) {
+      EXPECT_EQ(readFile(ro + "/block.gci"), earlier);
+    }
+    EXPECT_EQ(listDir(ro), before);
   }
-  ASSERT_EQ(chmodPath(ro, 0555), 0);
-  *result = runProgram(program, args + QStringList{ro + "/block.xml"});
-  ASSERT_EQ(chmodPath(ro, 0755), 0);
 }
 
-// With no room for a temporary file an existing writable output is written
-// in place, and completely: nothing of the longer earlier text remains.
-TEST_F(e2e, ReadOnlyDirectoryWritesAnExistingOutputInPlace) {
-  const QByteArray earlier(2000, 'x');
+// An output the user may not write is refused, and left as it was: its
+// text and its mode.
+TEST_F(e2e, ReadOnlyOutputIsRefused) {
+  writeFile(path("block.xml"), sampleBlock());
+  ASSERT_EQ(chmodPath(path("block.xml"), 0644), 0);
+  writeFile(path("block.gci"), "earlier output\r\n");
+  ASSERT_EQ(chmodPath(path("block.gci"), 0444), 0);
   ToolRun r;
-  runInReadOnlyDirectory(dir(), &earlier, &r);
+  runAsOrdinaryUser(dir(), path("block.xml"), &r);
   if (IsSkipped() || HasFatalFailure()) return;
-  EXPECT_TRUE(exited(r, 0));
-  EXPECT_EQ(lines(r.err), convertedLines(path("ro/block.xml"), path("ro/block.gci")));
-  EXPECT_EQ(readFile(path("ro/block.gci")), sampleGci());
-  EXPECT_EQ(listDir(path("ro")), (Lines{"block.gci", "block.xml"}));
+  EXPECT_TRUE(exited(r, 1));
+  EXPECT_EQ(lines(r.err), (Lines{filePathLine(path("block.xml")),
+                                 writeFailedStart(path("block.gci")) + "The output file is read-only\""}));
+  EXPECT_EQ(readFile(path("block.gci")), "earlier output\r\n");
+  EXPECT_EQ(modeOf(path("block.gci")), 0444u);
 }
 
-// Without an existing output there is nothing to fall back on.
-TEST_F(e2e, ReadOnlyDirectoryWithoutOutputFails) {
-  ToolRun r;
-  runInReadOnlyDirectory(dir(), nullptr, &r);
-  if (IsSkipped() || HasFatalFailure()) return;
-  expectWriteFailed(r, path("ro/block.xml"), path("ro/block.gci"));
-  EXPECT_EQ(listDir(path("ro")), Lines{"block.xml"});
+// The data must be on the disk before the output is replaced: a sync that
+// fails (injected by a preloaded library that makes fsync fail with a given
+// error) fails the write and keeps the earlier output; a file system that
+// cannot sync at all does not.
+TEST_F(e2e, FailedSyncFailsTheWrite) {
+  writeFile(path("block.xml"), sampleBlock());
+  struct Case {
+    const char* error;
+    bool fails;
+    const char* reason;
+  };
+  for (const Case& c : {Case{"EIO", true, "Input/output error"}, Case{"ENOSPC", true, "No space left on device"},
+                        Case{"EINVAL", false, ""}, Case{"EROFS", false, ""}}) {
+    SCOPED_TRACE(c.error);
+    writeFile(path("block.gci"), "earlier output\r\n");
+    const ToolRun r = run({path("block.xml")}, QString(),
+                          {{"LD_PRELOAD", QStringLiteral(BLOCK2GCI_FAILING_FSYNC)},
+                           {"BLOCK2GCI_TEST_FSYNC_ERROR", c.error},
+                           {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
+    if (c.fails) {
+      EXPECT_TRUE(exited(r, 1));
+      EXPECT_EQ(lines(r.err),
+                (Lines{filePathLine(path("block.xml")), writeFailedStart(path("block.gci")) + c.reason + "\""}));
+      EXPECT_EQ(readFile(path("block.gci")), "earlier output\r\n");
+    } else {
+      EXPECT_TRUE(exited(r, 0));
+      EXPECT_EQ(readFile(path("block.gci")), sampleGci());
+    }
+    EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml"}));
+  }
 }
 #endif
 
