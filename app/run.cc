@@ -43,7 +43,8 @@ const char kHelpStart[] =
     "\n"
     "Exit status: 0 when the file was converted or holds no control points,\n"
     "1 when the input could not be loaded or the output could not be written.\n"
-    "Warnings never change the exit status or the GCI file.\n"
+    "Warnings never change the exit status or the GCI file. The GCI file is written\n"
+    "completely or not at all: after a failure an earlier one stays as it was.\n"
     "\n"
     "Log lines (standard error); * marks a warning that the GCI file holds\n"
     "something other than what the block seems to say:\n";

@@ -17,10 +17,15 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -1129,6 +1134,82 @@ TEST_F(e2e, FailedSyncFailsTheWrite) {
     }
     EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml"}));
   }
+}
+#endif
+
+#ifdef Q_OS_WIN
+// Another program holds the output open without sharing its deletion, as a
+// spreadsheet or a virus scanner does: for a moment the tool waits it out;
+// for longer it fails, says the file is in use, and leaves the earlier
+// output and nothing else.
+TEST_F(e2e, OutputHeldByAnotherProgram) {
+  writeFile(path("block.xml"), sampleBlock());
+  struct Case {
+    const char* what;
+    const char* holdMs;
+    bool succeeds;
+  };
+  for (const Case& c : {Case{"for half a second", "500", true}, Case{"for six seconds", "6000", false}}) {
+    SCOPED_TRACE(c.what);
+    writeFile(path("block.gci"), "earlier output\r\n");
+    QProcess holder;
+    holder.start(QStringLiteral(BLOCK2GCI_HOLD_FILE), {QDir::toNativeSeparators(path("block.gci")), c.holdMs});
+    ASSERT_TRUE(holder.waitForReadyRead(60000)) << "the holder did not start";
+    ASSERT_EQ(holder.readAll().trimmed(), "held");
+    const ToolRun r = run({path("block.xml")});
+    holder.waitForFinished(60000);
+    if (c.succeeds) {
+      EXPECT_TRUE(exited(r, 0));
+      EXPECT_EQ(readFile(path("block.gci")), sampleGci());
+    } else {
+      EXPECT_TRUE(exited(r, 1));
+      const Lines err = lines(r.err);
+      ASSERT_EQ(err.size(), 2u) << r.err;
+      EXPECT_TRUE(startsWith(err[1], writeFailedStart(path("block.gci")))) << err[1];
+      EXPECT_NE(err[1].find("another"), std::string::npos) << err[1];
+      EXPECT_EQ(readFile(path("block.gci")), "earlier output\r\n");
+    }
+    EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml"}));
+  }
+}
+
+// An output with the read-only attribute is refused, and keeps its text and
+// its attribute, as Windows itself would refuse to replace it.
+TEST_F(e2e, ReadOnlyOutputIsRefused) {
+  writeFile(path("block.xml"), sampleBlock());
+  writeFile(path("block.gci"), "earlier output\r\n");
+  const std::wstring output = QDir::toNativeSeparators(path("block.gci")).toStdWString();
+  ASSERT_TRUE(SetFileAttributesW(output.c_str(), FILE_ATTRIBUTE_READONLY));
+  const ToolRun r = run({path("block.xml")});
+  EXPECT_TRUE(exited(r, 1));
+  EXPECT_EQ(lines(r.err), (Lines{filePathLine(path("block.xml")),
+                                 writeFailedStart(path("block.gci")) + "The output file is read-only\""}));
+  EXPECT_EQ(readFile(path("block.gci")), "earlier output\r\n");
+  EXPECT_TRUE(GetFileAttributesW(output.c_str()) & FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesW(output.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A killed run (TerminateProcess, as Task Manager ends a program) leaves no
+// temporary file: the system deletes it with the process's last handle. The
+// kill comes once the temporary file is there.
+TEST_F(e2e, KilledRunLeavesNothingBehind) {
+  QByteArray xml = "<R><Block><ControlPoints>";
+  for (int i = 0; i < 200000; ++i) xml += "<P><Name>P" + QByteArray::number(i) + "</Name></P>";
+  writeFile(path("block.xml"), xml + "</ControlPoints></Block></R>");
+  writeFile(path("block.gci"), "earlier output\r\n");
+  QProcess tool;
+  tool.start(kExe, {path("block.xml")});
+  ASSERT_TRUE(tool.waitForStarted(60000));
+  bool seen = false;
+  for (int tries = 0; tries < 200000 && !seen && tool.state() == QProcess::Running; ++tries) {
+    for (const std::string& name : listDir(dir())) seen = seen || startsWith(name, "block2gci-");
+  }
+  tool.kill();
+  tool.waitForFinished(60000);
+  if (!seen) GTEST_SKIP() << "the run ended before its temporary file was seen";
+  const std::string after = readFile(path("block.gci"));
+  EXPECT_TRUE(after == "earlier output\r\n" || startsWith(after, "200000\r\n")) << after.substr(0, 40);
+  EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml"}));
 }
 #endif
 
