@@ -47,6 +47,12 @@ function(block2gci_windows_text from to)
   if(ARG_CONFIGURE)
     string(CONFIGURE "${text}" text @ONLY)
   endif()
+  block2gci_write_windows_text("${text}" "${to}")
+endfunction()
+
+# block2gci_write_windows_text(text to): writes `text` to `to` as
+# block2gci_windows_text() does.
+function(block2gci_write_windows_text text to)
   string(REPLACE "\r\n" "\n" text "${text}")
   string(REPLACE "\n" "\r\n" text "${text}")
   string(ASCII 239 187 191 bom)
@@ -64,8 +70,13 @@ set(BLOCK2GCI_QT_SOURCE_VERSION "" CACHE STRING "Version of Debian's qtbase-open
 set(BLOCK2GCI_PUGIXML_SOURCE_VERSION "" CACHE STRING "Version of Debian's pugixml source package that was linked in")
 block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/windows/NOTICE.txt.in ${PROJECT_BINARY_DIR}/package/NOTICE.txt CONFIGURE)
 block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/windows/README.txt.in ${PROJECT_BINARY_DIR}/package/README.txt CONFIGURE)
-# What each log line means, for the help's pointer to it.
-block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/log-lines.md ${PROJECT_BINARY_DIR}/package/LOG-LINES.txt)
+# What each log line means, for the help's pointer to it: made from the
+# catalogue as plain text, with the Windows meanings.
+include(${PROJECT_SOURCE_DIR}/cmake/LogLines.cmake)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${BLOCK2GCI_LOG_LINES_DEF}
+  ${PROJECT_SOURCE_DIR}/docs/windows/LOG-LINES.txt.in)
+block2gci_log_lines_windows_text(_log_lines)
+block2gci_write_windows_text("${_log_lines}" ${PROJECT_BINARY_DIR}/package/LOG-LINES.txt)
 install(FILES ${PROJECT_BINARY_DIR}/package/README.txt ${PROJECT_BINARY_DIR}/package/NOTICE.txt
   ${PROJECT_BINARY_DIR}/package/LOG-LINES.txt DESTINATION .)
 foreach(_pair
