@@ -81,7 +81,9 @@ bool pressKey() {
   return done;
 }
 
-int finish(const char* what, const PROCESS_INFORMATION& child) {
+PROCESS_INFORMATION child{};
+
+int finish(const char* what) {
   DWORD status = 0;
   GetExitCodeProcess(child.hProcess, &status);
   std::fprintf(report, "%s with status %lu\n", what, static_cast<unsigned long>(status));
@@ -89,7 +91,10 @@ int finish(const char* what, const PROCESS_INFORMATION& child) {
   return 0;
 }
 
+// Ends a program that did not do what was expected, so that nothing is left
+// waiting for a key.
 int stuck(const char* what) {
+  if (child.hProcess) TerminateProcess(child.hProcess, 1);
   std::fprintf(report, "stuck: %s\n", what);
   std::fclose(report);
   return 2;
@@ -106,7 +111,6 @@ int wmain(int argc, wchar_t** argv) {
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  PROCESS_INFORMATION child{};
   if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NEW_CONSOLE, nullptr, nullptr, &startup,
                       &child)) {
     return stuck("the program could not be started");
@@ -114,7 +118,7 @@ int wmain(int argc, wchar_t** argv) {
 
   // Until the program has ended or is past the start of its run.
   for (DWORD waited = 0;; waited += kPollMs) {
-    if (WaitForSingleObject(child.hProcess, kPollMs) == WAIT_OBJECT_0) return finish("ended by itself", child);
+    if (WaitForSingleObject(child.hProcess, kPollMs) == WAIT_OBJECT_0) return finish("ended by itself");
     const bool past = evidence == L"-" ? waited >= kQuietSeconds * 1000
                                        : GetFileAttributesW(evidence.c_str()) != INVALID_FILE_ATTRIBUTES;
     if (past) break;
@@ -124,7 +128,7 @@ int wmain(int argc, wchar_t** argv) {
   // Reads its console until the request for a key shows.
   FreeConsole();
   for (DWORD waited = 0; !AttachConsole(child.dwProcessId); waited += kPollMs) {
-    if (WaitForSingleObject(child.hProcess, kPollMs) == WAIT_OBJECT_0) return finish("ended by itself", child);
+    if (WaitForSingleObject(child.hProcess, kPollMs) == WAIT_OBJECT_0) return finish("ended by itself");
     if (waited > kLimitMs) return stuck("the program's console cannot be attached to");
   }
   std::wstring screen;
@@ -133,14 +137,14 @@ int wmain(int argc, wchar_t** argv) {
     if (screen.find(kPrompt) != std::wstring::npos) break;
     if (WaitForSingleObject(child.hProcess, kPollMs) == WAIT_OBJECT_0) {
       std::fprintf(report, "%s", utf8(screenText()).c_str());
-      return finish("ended by itself", child);
+      return finish("ended by itself");
     }
     if (waited > kLimitMs) return stuck("no request for a key shows");
   }
   std::fprintf(report, "%s", utf8(screen).c_str());
-  if (WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0) return finish("ended by itself", child);
+  if (WaitForSingleObject(child.hProcess, 0) == WAIT_OBJECT_0) return finish("ended by itself");
   std::fprintf(report, "waiting for a key\n");
   if (!pressKey()) return stuck("no key can be pressed");
   if (WaitForSingleObject(child.hProcess, kLimitMs) != WAIT_OBJECT_0) return stuck("the key does not end it");
-  return finish("ended after a key", child);
+  return finish("ended after a key");
 }
