@@ -1,7 +1,7 @@
 # The parts of other projects that a Qt 5 Core build carries, and their
 # licence texts, as the build's own configuration and Qt's attribution files
 # (qt_attribution.json) say (run by scripts/windows-deps):
-#   cmake -DQT_SOURCE=DIR -DQT_PREFIX=DIR -DOUT=DIR -P cmake/QtNotices.cmake
+#   cmake -DQT_SOURCE=DIR -DQT_PREFIX=DIR -DOUT=DIR [-DQT_BUILD=DIR] -P cmake/QtNotices.cmake
 # QT_SOURCE is Debian's qtbase source tree (unpacked), QT_PREFIX the
 # installed Qt that was built from it, whose mkspecs name the features it was
 # configured with. Writes OUT/bundled.txt, one part per line: the licence
@@ -9,6 +9,10 @@
 # licence file into OUT/licenses: the part's name, copyright and licence,
 # then the licence text from the source tree (a part in the public domain has
 # its statement instead).
+#
+# Given QT_BUILD, the build tree right after the build, the third-party
+# folders whose sources Qt Core's make file compiled must each have a part
+# chosen here.
 #
 # Every attribution file of Qt Core's sources and of the third-party folder
 # needs a rule below, so that a Qt with a new bundled part stops here until
@@ -51,6 +55,9 @@ set(rules
   "3rdparty/double-conversion|doubleconversion|doubleconversion !system-doubleconversion"
   "3rdparty/easing|easing|easingcurve"
   "3rdparty/freebsd|freebsd|always"
+  # The old HarfBuzz is compiled into Qt Core (text/text.pri), whatever the
+  # attribution's "Used in Qt GUI" says.
+  "3rdparty/harfbuzz|harfbuzz|always"
   "3rdparty/md4|md4|always"
   "3rdparty/md5|md5|always"
   "3rdparty/pcre2|pcre2|regularexpression !system-pcre2"
@@ -82,7 +89,6 @@ set(rules
   "3rdparty/freetype|*|never"
   "3rdparty/gradle|android-gradle-wrapper|never"
   "3rdparty/harfbuzz-ng|harfbuzz-ng|never"
-  "3rdparty/harfbuzz|harfbuzz|never"
   "3rdparty/icc|icc-sRGB-color-profile|never"
   "3rdparty/libjpeg|libjpeg|never"
   "3rdparty/libpng|libpng|never"
@@ -130,6 +136,7 @@ endfunction()
 file(REMOVE_RECURSE "${OUT}")
 file(MAKE_DIRECTORY "${OUT}/licenses")
 set(bundled "")
+set(chosen_folders "")
 file(GLOB_RECURSE attributions RELATIVE "${QT_SOURCE}/src" "${QT_SOURCE}/src/3rdparty/*/qt_attribution.json"
      "${QT_SOURCE}/src/corelib/*/qt_attribution.json")
 list(SORT attributions)
@@ -173,8 +180,20 @@ foreach(attribution IN LISTS attributions)
     set(out_name "Qt5Core-${id}.txt")
     file(WRITE "${OUT}/licenses/${out_name}" "${text}")
     string(APPEND bundled "${out_name}\t${name}\t${license}\n")
+    list(APPEND chosen_folders "${folder}")
   endforeach()
 endforeach()
+if(DEFINED QT_BUILD)
+  file(STRINGS "${QT_BUILD}/src/corelib/Makefile.Release" compiled REGEX "3rdparty/")
+  string(REGEX MATCHALL "3rdparty/[A-Za-z0-9_.-]+/" compiled "${compiled}")
+  list(REMOVE_DUPLICATES compiled)
+  foreach(folder IN LISTS compiled)
+    string(REGEX REPLACE "/$" "" folder "${folder}")
+    if(NOT folder IN_LIST chosen_folders)
+      message(FATAL_ERROR "QtNotices.cmake: Qt Core compiles sources of src/${folder}, but no part of it is chosen")
+    endif()
+  endforeach()
+endif()
 if(bundled STREQUAL "")
   message(FATAL_ERROR "QtNotices.cmake: no attribution found in ${QT_SOURCE}/src")
 endif()
