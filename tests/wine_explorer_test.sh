@@ -13,7 +13,9 @@
 # - run by cmd /c, and with its streams on pipes: it ends by itself and
 #   writes no request.
 # Wine makes the new console with a window, which needs a graphics driver:
-# the prefix is given Wine's null driver (windows that are never shown).
+# scripts/test-windows gives the prefix Wine's null driver (windows that are
+# never shown) before its server starts; set here too, it counts from the
+# server's next start.
 set -u
 emulator=$1
 exe=$2
