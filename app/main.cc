@@ -1,3 +1,4 @@
+#include "app/console_wait.h"
 #include "app/local_encoding.h"
 #include "app/run.h"
 #include "gci/replacing_file.h"
@@ -9,6 +10,9 @@
 #include <new>
 
 int main(int argc, char** argv) {
+  // Asked first, before anything can attach to the console: how the process
+  // was started decides whether the window waits for a key after the run.
+  const bool fromExplorer = startedFromExplorer(systemConsoleStart());
 #ifdef SIGXFSZ
   // Beyond a file-size limit (ulimit -f) a write then fails with "File too
   // large" and is reported like any other write failure, instead of the
@@ -23,8 +27,11 @@ int main(int argc, char** argv) {
     // The application object has set the locale from the environment.
     useLocaleEncoding();
     // All the work is done here; there is nothing to wait for in an event
-    // loop, so the process ends as soon as the file is written.
-    return runCommandLine(argc, argv);
+    // loop, so the process ends as soon as the file is written, unless
+    // Explorer made the console, which would close with the log unread.
+    const int status = runCommandLine(argc, argv);
+    if (fromExplorer) holdWindowForExplorer(argc < 2);
+    return status;
   } catch (const std::bad_alloc&) {
     // Memory ran out before the run began; the log handler may need memory
     // itself, so the line is written directly.

@@ -14,8 +14,10 @@ constexpr int kMaxLinesPerKind = 20;
 // Every kind of log line, in catalogue order.
 enum class LogLineKind {
 #define LOG_LINE(kind, mark, form, meaning) kind,
+#define LOG_LINE_ON_WINDOWS(kind, meaning)
 #include "block/log_lines.def"
 #undef LOG_LINE
+#undef LOG_LINE_ON_WINDOWS
 };
 
 struct LogLine {

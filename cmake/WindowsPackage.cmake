@@ -47,6 +47,12 @@ function(block2gci_windows_text from to)
   if(ARG_CONFIGURE)
     string(CONFIGURE "${text}" text @ONLY)
   endif()
+  block2gci_write_windows_text("${text}" "${to}")
+endfunction()
+
+# block2gci_write_windows_text(text to): writes `text` to `to` as
+# block2gci_windows_text() does.
+function(block2gci_write_windows_text text to)
   string(REPLACE "\r\n" "\n" text "${text}")
   string(REPLACE "\n" "\r\n" text "${text}")
   string(ASCII 239 187 191 bom)
@@ -62,10 +68,36 @@ endfunction()
 # built from; NOTICE.txt says which applies to what and where Qt's source is.
 set(BLOCK2GCI_QT_SOURCE_VERSION "" CACHE STRING "Version of Debian's qtbase-opensource-src that Qt5Core.dll was built from")
 set(BLOCK2GCI_PUGIXML_SOURCE_VERSION "" CACHE STRING "Version of Debian's pugixml source package that was linked in")
+
+# The parts of other projects that Qt5Core.dll carries, as scripts/windows-deps
+# collected them beside the Qt it built (cmake/QtNotices.cmake): each licence
+# text goes into licenses\, and NOTICE.txt names each part with its file.
+get_filename_component(_qt_notices "${_qt_core}/../../notices" ABSOLUTE)
+if(NOT EXISTS "${_qt_notices}/bundled.txt")
+  message(FATAL_ERROR "${_qt_notices}/bundled.txt is missing: run scripts/windows-deps")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_qt_notices}/bundled.txt")
+file(STRINGS "${_qt_notices}/bundled.txt" _bundled)
+set(BLOCK2GCI_QT_BUNDLED "")
+foreach(_part IN LISTS _bundled)
+  string(REPLACE "\t" ";" _part "${_part}")
+  list(GET _part 0 _file)
+  list(GET _part 1 _name)
+  list(GET _part 2 _license)
+  string(APPEND BLOCK2GCI_QT_BUNDLED "  ${_name}\n    ${_license}: licenses\\${_file}\n")
+  block2gci_windows_text("${_qt_notices}/licenses/${_file}" ${PROJECT_BINARY_DIR}/package/licenses/${_file})
+  install(FILES ${PROJECT_BINARY_DIR}/package/licenses/${_file} DESTINATION licenses)
+endforeach()
+string(REGEX REPLACE "\n$" "" BLOCK2GCI_QT_BUNDLED "${BLOCK2GCI_QT_BUNDLED}")
 block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/windows/NOTICE.txt.in ${PROJECT_BINARY_DIR}/package/NOTICE.txt CONFIGURE)
 block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/windows/README.txt.in ${PROJECT_BINARY_DIR}/package/README.txt CONFIGURE)
-# What each log line means, for the help's pointer to it.
-block2gci_windows_text(${PROJECT_SOURCE_DIR}/docs/log-lines.md ${PROJECT_BINARY_DIR}/package/LOG-LINES.txt)
+# What each log line means, for the help's pointer to it: made from the
+# catalogue as plain text, with the Windows meanings.
+include(${PROJECT_SOURCE_DIR}/cmake/LogLines.cmake)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${BLOCK2GCI_LOG_LINES_DEF}
+  ${PROJECT_SOURCE_DIR}/docs/windows/LOG-LINES.txt.in)
+block2gci_log_lines_windows_text(_log_lines)
+block2gci_write_windows_text("${_log_lines}" ${PROJECT_BINARY_DIR}/package/LOG-LINES.txt)
 install(FILES ${PROJECT_BINARY_DIR}/package/README.txt ${PROJECT_BINARY_DIR}/package/NOTICE.txt
   ${PROJECT_BINARY_DIR}/package/LOG-LINES.txt DESTINATION .)
 foreach(_pair
