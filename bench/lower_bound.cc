@@ -135,6 +135,7 @@ class Converter {
     std::size_t size = 0;  // bytes in buffer_
     std::size_t done = 0;  // bytes of buffer_ handled
     bool end = false;
+    bool first = true;
     while (true) {
       done = scan(buffer_.data(), done, size, end);
       if (end) break;
@@ -146,6 +147,10 @@ class Converter {
       const ssize_t count = ::read(fd, buffer_.data() + size, kPiece);
       if (count < 0) die(path_, "cannot read");
       if (count == 0) end = true;
+      if (first && count >= 2 && (buffer_[0] == '\xFF' || buffer_[0] == '\xFE' || buffer_[0] == '\0' || buffer_[1] == '\0')) {
+        die(path_, "not UTF-8: this yardstick reads UTF-8 only");
+      }
+      first = false;
       size += static_cast<std::size_t>(count);
     }
     ::close(fd);
