@@ -147,7 +147,8 @@ class Converter {
       const ssize_t count = ::read(fd, buffer_.data() + size, kPiece);
       if (count < 0) die(path_, "cannot read");
       if (count == 0) end = true;
-      if (first && count >= 2 && (buffer_[0] == '\xFF' || buffer_[0] == '\xFE' || buffer_[0] == '\0' || buffer_[1] == '\0')) {
+      if (first && count >= 2 &&
+          (buffer_[0] == '\xFF' || buffer_[0] == '\xFE' || buffer_[0] == '\0' || buffer_[1] == '\0')) {
         die(path_, "not UTF-8: this yardstick reads UTF-8 only");
       }
       first = false;
@@ -365,22 +366,45 @@ class Converter {
   void text(std::string_view value) {
     texted_ = true;
     switch (stack_.back().role) {
-      case kGroupWidth: width_ = integerOf(value); break;
-      case kGroupHeight: height_ = integerOf(value); break;
-      case kPhotoId: photoId_ = integerOf(value); break;
+      case kGroupWidth:
+        width_ = integerOf(value);
+        break;
+      case kGroupHeight:
+        height_ = integerOf(value);
+        break;
+      case kPhotoId:
+        photoId_ = integerOf(value);
+        break;
       case kPhotoPath:
         photoPath_.assign(value);
         photoPathSize_ = value.size();
         break;
-      case kPointName: point_.name.assign(value); break;
-      case kPositionX: point_.x = realOf(value); break;
-      case kPositionY: point_.y = realOf(value); break;
-      case kPositionZ: point_.z = realOf(value); break;
-      case kCheckPoint: point_.category = value == "true" ? 2 : 1; break;
-      case kMeasurementId: measurements_.back().photoId = integerOf(value); break;
-      case kMeasurementX: measurements_.back().x = realOf(value); break;
-      case kMeasurementY: measurements_.back().y = realOf(value); break;
-      default: break;
+      case kPointName:
+        point_.name.assign(value);
+        break;
+      case kPositionX:
+        point_.x = realOf(value);
+        break;
+      case kPositionY:
+        point_.y = realOf(value);
+        break;
+      case kPositionZ:
+        point_.z = realOf(value);
+        break;
+      case kCheckPoint:
+        point_.category = value == "true" ? 2 : 1;
+        break;
+      case kMeasurementId:
+        measurements_.back().photoId = integerOf(value);
+        break;
+      case kMeasurementX:
+        measurements_.back().x = realOf(value);
+        break;
+      case kMeasurementY:
+        measurements_.back().y = realOf(value);
+        break;
+      default:
+        break;
     }
   }
 

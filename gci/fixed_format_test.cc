@@ -59,15 +59,33 @@ class Differential {
 TEST(FixedFormatTest, EqualsPrintfOnExtremesAndEdges) {
   const double max = std::numeric_limits<double>::max();
   const double tiny = std::numeric_limits<double>::denorm_min();
-  std::vector<double> values = {0.0,         -0.0,         tiny,        std::numeric_limits<double>::min(),
-                                max,         1e300,        1e22,        1e18,
-                                1e17,        1e10,         9999999999.999999,
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                tiny,
+                                std::numeric_limits<double>::min(),
+                                max,
+                                1e300,
+                                1e22,
+                                1e18,
+                                1e17,
+                                1e10,
+                                9999999999.999999,
                                 4503599627370495.5,  // the last doubles below 2^52 with a fraction
                                 4503599627370496.0,  // 2^52, the first integer-only ones
-                                9007199254740993.0,  0.5,          1.5,         2.5,
-                                0.0005,      0.0015,       0.00000001,  0.000000005,
-                                0.000000015, 0.000000025,  9.999999995, 99.9995,
-                                999999999.9999999,   std::numeric_limits<double>::infinity()};
+                                9007199254740993.0,
+                                0.5,
+                                1.5,
+                                2.5,
+                                0.0005,
+                                0.0015,
+                                0.00000001,
+                                0.000000005,
+                                0.000000015,
+                                0.000000025,
+                                9.999999995,
+                                99.9995,
+                                999999999.9999999,
+                                std::numeric_limits<double>::infinity()};
   Differential differential;
   for (const double v : values) {
     for (const double signed_value : {v, -v}) {
@@ -146,8 +164,8 @@ TEST(FixedFormatTest, NaNsAreThoseOfToChars) {
   for (const double nan : {std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN()}) {
     for (const Format f : kGciFormats) {
       char expected[64];
-      const std::to_chars_result r = std::to_chars(expected, expected + sizeof expected, nan,
-                                                   std::chars_format::fixed, f.precision);
+      const std::to_chars_result r =
+          std::to_chars(expected, expected + sizeof expected, nan, std::chars_format::fixed, f.precision);
       const std::string text(expected, r.ptr);
       char actual[fixedMaxLength(17) + 32];
       const std::string written(actual, formatFixed(actual, nan, f.width, f.precision));

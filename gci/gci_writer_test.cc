@@ -246,7 +246,8 @@ TEST(FormatGciTest, TwoThreadsWriteTheExampleEmptyAndOnePointLikeOne) {
   ASSERT_EQ(pointsOf(example).size(), 4u);
   expectSameOnBothWays(pointsOf(example), example);
   expectSameOnBothWays({}, "0\r\n");
-  expectSameOnBothWays({point("P", 1.5, -2.5, 3, 2)}, "1\r\nP           1.50000000  -2.50000000        3.000 2\r\n0\r\n");
+  expectSameOnBothWays({point("P", 1.5, -2.5, 3, 2)},
+                       "1\r\nP           1.50000000  -2.50000000        3.000 2\r\n0\r\n");
 }
 
 // Many points, with many measurements or none, and one whose measurements
