@@ -298,16 +298,21 @@ void warnAboutCheckPoints() {
 
 void warnAboutSameNames() {
   Capped capped("control point with a name used before", "control points with a name used before");
-  QHash<QString, size_t> first;
-  first.reserve(static_cast<int>(controlPoints.size()));
+  // The first point of each name, by index + 1 (0 for an empty slot), in a
+  // table of open addressing: a block of a million points costs no node and
+  // no copy of a name.
+  std::size_t tableSize = 16;
+  while (tableSize < 2 * controlPoints.size()) tableSize *= 2;
+  std::vector<std::size_t> first(tableSize, 0);
   for (size_t index = 0; index < controlPoints.size(); ++index) {
     const QString& name = controlPoints[index].name;
     if (name.isEmpty()) continue;
-    const auto found = first.constFind(name);
-    if (found == first.constEnd()) {
-      first.insert(name, index);
+    std::size_t slot = qHash(name) & (tableSize - 1);
+    while (first[slot] != 0 && controlPoints[first[slot] - 1].name != name) slot = (slot + 1) & (tableSize - 1);
+    if (first[slot] == 0) {
+      first[slot] = index + 1;
     } else if (capped.admit()) {
-      qDebug().nospace() << "Warning: control points " << *found + 1 << " and " << index + 1 << " have the same name "
+      qDebug().nospace() << "Warning: control points " << first[slot] << " and " << index + 1 << " have the same name "
                          << name;
     }
   }

@@ -4,8 +4,6 @@
 
 #include <QDebug>
 #include <QFileInfo>
-#include <QHash>
-#include <QPair>
 
 #include "gci/fixed_format.h"
 
@@ -28,29 +26,40 @@ QByteArray textField(QString text) {
   return text.toLocal8Bit();
 }
 
-// The text fields of image names, each made once per distinct name. The
-// conversion gives all measurements of a photo one shared QString, so the
-// key is where the string's characters are and how many there are: strings
-// alike in both hold the same text while the points are formatted, and no
-// characters are hashed. Strings that are equal but not shared only take an
-// entry each; so that those cannot grow the cache without bound, it starts
-// over after kMaxEntries entries.
+// The text fields of image names, each made once per distinct name while
+// it stays in the cache. The conversion gives all measurements of a photo
+// one shared QString, so the key is where the string's characters are and
+// how many there are: strings alike in both hold the same text while the
+// points are formatted, and no characters are hashed. The cache is direct
+// mapped (a key has one place, where a newer key replaces it), so that a
+// look-up costs one comparison, and it stays at kEntries fields however
+// many images there are.
 class ImageNameFields {
  public:
-  // textField(name), made at most once per entry. The reference lasts until
-  // the next call.
+  ImageNameFields() : entries_(kEntries) {}
+
+  // textField(name). The reference lasts until the next call.
   const QByteArray& of(const QString& name) {
-    const Key key(name.constData(), name.size());
-    const auto found = fields_.constFind(key);
-    if (found != fields_.constEnd()) return *found;
-    if (fields_.size() >= kMaxEntries) fields_.clear();
-    return *fields_.insert(key, textField(name));
+    const QChar* const data = name.constData();
+    const int size = name.size();
+    const quintptr place = (reinterpret_cast<quintptr>(data) >> 3) ^ static_cast<quintptr>(size);
+    Entry& entry = entries_[static_cast<std::size_t>(place % kEntries)];
+    if (entry.data != data || entry.size != size) {
+      entry.field = textField(name);
+      entry.data = data;
+      entry.size = size;
+    }
+    return entry.field;
   }
 
  private:
-  using Key = QPair<const QChar*, int>;
-  static constexpr int kMaxEntries = 1 << 16;
-  QHash<Key, QByteArray> fields_;
+  struct Entry {
+    const QChar* data = nullptr;
+    int size = -1;  // no key has it
+    QByteArray field;
+  };
+  static constexpr std::size_t kEntries = 1 << 14;
+  std::vector<Entry> entries_;
 };
 
 // A place in the GCI text: the lines of point `point` from its measurement
