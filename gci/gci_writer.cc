@@ -9,6 +9,7 @@
 
 #include <charconv>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -26,40 +27,69 @@ QByteArray textField(QString text) {
   return text.toLocal8Bit();
 }
 
-// The text fields of image names, each made once per distinct name while
-// it stays in the cache. The conversion gives all measurements of a photo
-// one shared QString, so the key is where the string's characters are and
-// how many there are: strings alike in both hold the same text while the
-// points are formatted, and no characters are hashed. The cache is direct
-// mapped (a key has one place, where a newer key replaces it), so that a
-// look-up costs one comparison, and it stays at kEntries fields however
-// many images there are.
+// The text fields of image names, each made once per distinct name. The
+// conversion gives all measurements of a photo one shared QString, so the
+// key is where the string's characters are and how many there are: strings
+// alike in both hold the same text while the points are formatted, and no
+// characters are hashed. The fields stand in one table of open addressing,
+// so that a look-up reads one or two neighbouring entries rather than
+// chasing nodes. Strings that are equal but not shared only take an entry
+// each; so that those cannot grow the table without bound, it starts over
+// after kMaxEntries entries.
 class ImageNameFields {
  public:
-  ImageNameFields() : entries_(kEntries) {}
+  ImageNameFields() : entries_(kFirstSize) {}
 
-  // textField(name). The reference lasts until the next call.
+  // textField(name), made at most once per entry. The reference lasts until
+  // the next call.
   const QByteArray& of(const QString& name) {
     const QChar* const data = name.constData();
     const int size = name.size();
-    const quintptr place = (reinterpret_cast<quintptr>(data) >> 3) ^ static_cast<quintptr>(size);
-    Entry& entry = entries_[static_cast<std::size_t>(place % kEntries)];
-    if (entry.data != data || entry.size != size) {
-      entry.field = textField(name);
-      entry.data = data;
-      entry.size = size;
+    std::size_t at = find(data, size);
+    if (entries_[at].size == size && entries_[at].data == data) return entries_[at].field;
+    if (2 * (used_ + 1) > entries_.size()) {
+      if (used_ >= kMaxEntries) {
+        entries_.assign(kFirstSize, Entry());
+        used_ = 0;
+      } else {
+        grow();
+      }
+      at = find(data, size);
     }
-    return entry.field;
+    ++used_;
+    entries_[at] = Entry{data, size, textField(name)};
+    return entries_[at].field;
   }
 
  private:
   struct Entry {
     const QChar* data = nullptr;
-    int size = -1;  // no key has it
+    int size = -1;  // no key has it: a free entry
     QByteArray field;
   };
-  static constexpr std::size_t kEntries = 1 << 14;
+  static constexpr std::size_t kFirstSize = 1 << 12;  // a power of two
+  static constexpr std::size_t kMaxEntries = 1 << 16;
+
+  // The entry of the key, or the free one where it would go.
+  std::size_t find(const QChar* data, int size) const {
+    const std::size_t mask = entries_.size() - 1;
+    const std::uint64_t key = static_cast<std::uint64_t>(reinterpret_cast<quintptr>(data)) ^
+                              (static_cast<std::uint64_t>(static_cast<unsigned>(size)) << 48);
+    std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 40) & mask;
+    while (entries_[at].size >= 0 && (entries_[at].data != data || entries_[at].size != size)) at = (at + 1) & mask;
+    return at;
+  }
+
+  void grow() {
+    std::vector<Entry> old(entries_.size() * 2);
+    old.swap(entries_);
+    for (Entry& entry : old) {
+      if (entry.size >= 0) entries_[find(entry.data, entry.size)] = std::move(entry);
+    }
+  }
+
   std::vector<Entry> entries_;
+  std::size_t used_ = 0;
 };
 
 // A place in the GCI text: the lines of point `point` from its measurement

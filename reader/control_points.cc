@@ -5,6 +5,7 @@
 #include "reader/element_value.h"
 
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -27,21 +28,45 @@ void noteValue(ValueProblem problem, int point, const char* element, int measure
   readNotes.values.push_back(std::move(note));
 }
 
-double readReal(pugi::xml_node parent, const char* field, int point, const char* element, int measurement = 0) {
-  const char* text = parent.child(field).text().get();
+// The value of `node`, the child `field` of `element` (null when there is none).
+double readReal(pugi::xml_node node, const char* field, int point, const char* element, int measurement = 0) {
+  const char* text = node.text().get();
   ValueProblem problem = ValueProblem::None;
   const double value = realValue(text, &problem);
   noteValue(problem, point, element, measurement, field, text);
   return value;
 }
 
-int readInteger(pugi::xml_node parent, const char* field, int point, const char* element, int measurement) {
-  const char* text = parent.child(field).text().get();
+int readInteger(pugi::xml_node node, const char* field, int point, const char* element, int measurement) {
+  const char* text = node.text().get();
   ValueProblem problem = ValueProblem::None;
   const int value = integerValue(text, &problem);
   noteValue(problem, point, element, measurement, field, text);
   return value;
 }
+
+// The first child elements named PhotoId, x and y of a measurement, found
+// in one pass over its children rather than one each; null where there is
+// none.
+struct MeasurementFields {
+  pugi::xml_node photoId;
+  pugi::xml_node x;
+  pugi::xml_node y;
+
+  explicit MeasurementFields(pugi::xml_node measurement) {
+    for (pugi::xml_node child = measurement.first_child(); child; child = child.next_sibling()) {
+      const char* name = child.name();
+      if (name[0] == 'x' && name[1] == '\0') {
+        if (!x) x = child;
+      } else if (name[0] == 'y' && name[1] == '\0') {
+        if (!y) y = child;
+      } else if (!photoId && std::strcmp(name, "PhotoId") == 0) {
+        photoId = child;
+      }
+      if (photoId && x && y) break;
+    }
+  }
+};
 
 // The coordinates of `position` that are missing or blank, such as "xz".
 QString missingCoordinates(pugi::xml_node position) {
@@ -89,18 +114,19 @@ void readControlPoint(pugi::xml_node node) {
       point.name = elementText(child);
       lastName = child;
     } else if (hasName(child, "Position")) {
-      point.x = readReal(child, "x", index, "Position");
-      point.y = readReal(child, "y", index, "Position");
-      point.z = readReal(child, "z", index, "Position");
+      point.x = readReal(child.child("x"), "x", index, "Position");
+      point.y = readReal(child.child("y"), "y", index, "Position");
+      point.z = readReal(child.child("z"), "z", index, "Position");
       lastPosition = child;
     } else if (hasName(child, "CheckPoint")) {
       point.category = elementText(child) == QLatin1String("true") ? 2 : 1;
       lastCheckPoint = child;
     } else if (hasName(child, "Measurement")) {
       const int number = static_cast<int>(point.measurements.size()) + 1;
-      scratch.photoId = readInteger(child, "PhotoId", index, "Measurement", number);
-      scratch.x = readReal(child, "x", index, "Measurement", number);
-      scratch.y = readReal(child, "y", index, "Measurement", number);
+      const MeasurementFields fields(child);
+      scratch.photoId = readInteger(fields.photoId, "PhotoId", index, "Measurement", number);
+      scratch.x = readReal(fields.x, "x", index, "Measurement", number);
+      scratch.y = readReal(fields.y, "y", index, "Measurement", number);
       point.measurements.push_back(scratch);
     }
   }
