@@ -29,9 +29,9 @@ QByteArray textField(QString text) {
 
 // The text fields of image names, each made once per distinct name. The
 // conversion gives all measurements of a photo one shared QString, so the
-// key is where the string's characters are and how many there are: strings
-// alike in both hold the same text while the points are formatted, and no
-// characters are hashed. The fields stand in one table of open addressing,
+// key is the string's shared data: strings that share it hold the same text
+// while the points are formatted, and neither the characters nor the
+// data's own header need be read to find a field. The fields stand in one table of open addressing,
 // so that a look-up reads one or two neighbouring entries rather than
 // chasing nodes. Strings that are equal but not shared only take an entry
 // each; so that those cannot grow the table without bound, it starts over
@@ -43,10 +43,9 @@ class ImageNameFields {
   // textField(name), made at most once per entry. The reference lasts until
   // the next call.
   const QByteArray& of(const QString& name) {
-    const QChar* const data = name.constData();
-    const int size = name.size();
-    std::size_t at = find(data, size);
-    if (entries_[at].size == size && entries_[at].data == data) return entries_[at].field;
+    const void* const data = const_cast<QString&>(name).data_ptr();
+    std::size_t at = find(data);
+    if (entries_[at].data == data) return entries_[at].field;
     if (2 * (used_ + 1) > entries_.size()) {
       if (used_ >= kMaxEntries) {
         entries_.assign(kFirstSize, Entry());
@@ -54,29 +53,27 @@ class ImageNameFields {
       } else {
         grow();
       }
-      at = find(data, size);
+      at = find(data);
     }
     ++used_;
-    entries_[at] = Entry{data, size, textField(name)};
+    entries_[at] = Entry{data, textField(name)};
     return entries_[at].field;
   }
 
  private:
   struct Entry {
-    const QChar* data = nullptr;
-    int size = -1;  // no key has it: a free entry
+    const void* data = nullptr;  // null for a free entry
     QByteArray field;
   };
   static constexpr std::size_t kFirstSize = 1 << 12;  // a power of two
   static constexpr std::size_t kMaxEntries = 1 << 16;
 
   // The entry of the key, or the free one where it would go.
-  std::size_t find(const QChar* data, int size) const {
+  std::size_t find(const void* data) const {
     const std::size_t mask = entries_.size() - 1;
-    const std::uint64_t key = static_cast<std::uint64_t>(reinterpret_cast<quintptr>(data)) ^
-                              (static_cast<std::uint64_t>(static_cast<unsigned>(size)) << 48);
+    const std::uint64_t key = static_cast<std::uint64_t>(reinterpret_cast<quintptr>(data));
     std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15u) >> 40) & mask;
-    while (entries_[at].size >= 0 && (entries_[at].data != data || entries_[at].size != size)) at = (at + 1) & mask;
+    while (entries_[at].data != nullptr && entries_[at].data != data) at = (at + 1) & mask;
     return at;
   }
 
@@ -84,7 +81,7 @@ class ImageNameFields {
     std::vector<Entry> old(entries_.size() * 2);
     old.swap(entries_);
     for (Entry& entry : old) {
-      if (entry.size >= 0) entries_[find(entry.data, entry.size)] = std::move(entry);
+      if (entry.data != nullptr) entries_[find(entry.data)] = std::move(entry);
     }
   }
 
@@ -128,6 +125,14 @@ std::vector<Mark> chunkMarks(const std::vector<ControlPoint>& points) {
   return marks;
 }
 
+// Empties `text` for the next chunk, keeping its memory: clear() would free
+// it, and the chunk would grow again from nothing.
+void emptyChunk(QByteArray& text) {
+  constexpr int kChunkBytes = 640 << 10;
+  if (text.capacity() < kChunkBytes) text.reserve(kChunkBytes);  // reserved memory outlives resize(0)
+  text.resize(0);
+}
+
 // Formats the lines between two marks; each call of `format` appends to
 // `out`, which it keeps for the next call.
 class ChunkFormatter {
@@ -136,16 +141,15 @@ class ChunkFormatter {
 
   void format(Mark from, Mark to, QByteArray& out) {
     // The line formats are "%s %20.8f %12.8f %12.3f %d" per point, "%d" for
-    // its count and "%s %20.8f %20.8f %d" per measurement.
-    char numbers[3 * fixedMaxLength(8) + 64];
+    // its count and "%s %20.8f %20.8f %d" per measurement; each line is
+    // written straight into `out`.
     for (std::size_t p = from.point; p < points_.size() && (p < to.point || (p == to.point && to.measurement > 0));
          ++p) {
       const ControlPoint& point = points_[p];
       std::size_t m = p == from.point ? from.measurement : 0;
       const std::size_t end = p == to.point ? to.measurement : point.measurements.size();
       if (m == 0) {
-        out.append(textField(point.name));
-        char* n = numbers;
+        char* n = startLine(out, textField(point.name));
         *n++ = ' ';
         n = formatFixed(n, point.x, 20, 8);
         *n++ = ' ';
@@ -154,25 +158,38 @@ class ChunkFormatter {
         n = formatFixed(n, point.z, 12, 3);
         *n++ = ' ';
         n = appendInteger(n, point.category);
-        n = appendInteger(n, point.measurementCount);
-        out.append(numbers, static_cast<int>(n - numbers));
+        endLine(out, appendInteger(n, point.measurementCount));
       }
       for (; m < end; ++m) {
         const ImageMeasurement& measurement = point.measurements[m];
-        out.append(imageNames_.of(measurement.imageName));
-        char* n = numbers;
+        char* n = startLine(out, imageNames_.of(measurement.imageName));
         *n++ = ' ';
         n = formatFixed(n, measurement.x, 20, 8);
         *n++ = ' ';
         n = formatFixed(n, measurement.y, 20, 8);
         *n++ = ' ';
-        n = appendInteger(n, point.category);
-        out.append(numbers, static_cast<int>(n - numbers));
+        endLine(out, appendInteger(n, point.category));
       }
     }
   }
 
  private:
+  // The most bytes the numbers of a line take, with their blanks and line ends.
+  static constexpr int kNumbersMax = static_cast<int>(3 * fixedMaxLength(8)) + 64;
+
+  // Makes room at the end of `out` for a line that begins with `field`,
+  // writes the field and returns where the rest of the line goes.
+  static char* startLine(QByteArray& out, const QByteArray& field) {
+    const int used = out.size();
+    out.resize(used + field.size() + kNumbersMax);
+    char* at = out.data() + used;
+    std::memcpy(at, field.constData(), static_cast<std::size_t>(field.size()));
+    return at + field.size();
+  }
+
+  // Ends `out` at `end`, where the line that startLine began ends.
+  static void endLine(QByteArray& out, const char* end) { out.resize(static_cast<int>(end - out.constData())); }
+
   // Writes `value` and a line end at `out`; returns the end.
   static char* appendInteger(char* out, int value) {
     out = std::to_chars(out, out + 12, value).ptr;
@@ -231,7 +248,7 @@ class OddChunks {
             spare_.pop_back();
           }
         }
-        text.clear();
+        emptyChunk(text);
         formatter.format(marks_[i], marks_[i + 1], text);
         {
           const std::lock_guard<std::mutex> lock(mutex_);
@@ -285,7 +302,7 @@ bool formatGciPieces(const std::vector<ControlPoint>& points, GciThreads threads
       if (!put(text)) return false;
       continue;
     }
-    text.clear();
+    emptyChunk(text);
     formatter.format(marks[i], marks[i + 1], text);
     if (!put(text)) return false;
   }

@@ -68,6 +68,27 @@ struct MeasurementFields {
   }
 };
 
+// The children of a control point that are read.
+enum class PointField { Other, Name, Position, CheckPoint, Measurement };
+
+// Which of them `child` is, by its exact name (hasName), with one
+// comparison of the whole name at most.
+PointField fieldOf(pugi::xml_node child) {
+  const char* name = child.name();
+  switch (name[0]) {
+    case 'N':
+      return std::strcmp(name, "Name") == 0 ? PointField::Name : PointField::Other;
+    case 'P':
+      return std::strcmp(name, "Position") == 0 ? PointField::Position : PointField::Other;
+    case 'C':
+      return std::strcmp(name, "CheckPoint") == 0 ? PointField::CheckPoint : PointField::Other;
+    case 'M':
+      return std::strcmp(name, "Measurement") == 0 ? PointField::Measurement : PointField::Other;
+    default:
+      return PointField::Other;
+  }
+}
+
 // The coordinates of `position` that are missing or blank, such as "xz".
 QString missingCoordinates(pugi::xml_node position) {
   QString missing;
@@ -105,23 +126,24 @@ void readControlPoint(pugi::xml_node node) {
   // counting them first spares the vector its growing.
   std::size_t measurements = 0;
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    measurements += hasName(child, "Measurement") ? 1 : 0;
+    measurements += fieldOf(child) == PointField::Measurement ? 1 : 0;
   }
   point.measurements.reserve(measurements);
 
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (hasName(child, "Name")) {
+    const PointField field = fieldOf(child);
+    if (field == PointField::Name) {
       point.name = elementText(child);
       lastName = child;
-    } else if (hasName(child, "Position")) {
+    } else if (field == PointField::Position) {
       point.x = readReal(child.child("x"), "x", index, "Position");
       point.y = readReal(child.child("y"), "y", index, "Position");
       point.z = readReal(child.child("z"), "z", index, "Position");
       lastPosition = child;
-    } else if (hasName(child, "CheckPoint")) {
+    } else if (field == PointField::CheckPoint) {
       point.category = elementText(child) == QLatin1String("true") ? 2 : 1;
       lastCheckPoint = child;
-    } else if (hasName(child, "Measurement")) {
+    } else if (field == PointField::Measurement) {
       const int number = static_cast<int>(point.measurements.size()) + 1;
       const MeasurementFields fields(child);
       scratch.photoId = readInteger(fields.photoId, "PhotoId", index, "Measurement", number);
