@@ -5,7 +5,6 @@
 #include "reader/element_value.h"
 
 #include <cstddef>
-#include <cstring>
 #include <utility>
 
 namespace {
@@ -45,6 +44,16 @@ int readInteger(pugi::xml_node node, const char* field, int point, const char* e
   return value;
 }
 
+// Whether `name` is exactly `literal`; compared in line, byte by byte up to
+// the first difference, so never past the end of either.
+template <std::size_t N>
+bool isNamed(const char* name, const char (&literal)[N]) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (name[i] != literal[i]) return false;
+  }
+  return true;
+}
+
 // The first child elements named PhotoId, x and y of a measurement, found
 // in one pass over its children rather than one each; null where there is
 // none.
@@ -60,7 +69,7 @@ struct MeasurementFields {
         if (!x) x = child;
       } else if (name[0] == 'y' && name[1] == '\0') {
         if (!y) y = child;
-      } else if (!photoId && std::strcmp(name, "PhotoId") == 0) {
+      } else if (!photoId && isNamed(name, "PhotoId")) {
         photoId = child;
       }
       if (photoId && x && y) break;
@@ -71,19 +80,18 @@ struct MeasurementFields {
 // The children of a control point that are read.
 enum class PointField { Other, Name, Position, CheckPoint, Measurement };
 
-// Which of them `child` is, by its exact name (hasName), with one
-// comparison of the whole name at most.
+// Which of them `child` is, by its exact name (as hasName compares it).
 PointField fieldOf(pugi::xml_node child) {
   const char* name = child.name();
   switch (name[0]) {
     case 'N':
-      return std::strcmp(name, "Name") == 0 ? PointField::Name : PointField::Other;
+      return isNamed(name, "Name") ? PointField::Name : PointField::Other;
     case 'P':
-      return std::strcmp(name, "Position") == 0 ? PointField::Position : PointField::Other;
+      return isNamed(name, "Position") ? PointField::Position : PointField::Other;
     case 'C':
-      return std::strcmp(name, "CheckPoint") == 0 ? PointField::CheckPoint : PointField::Other;
+      return isNamed(name, "CheckPoint") ? PointField::CheckPoint : PointField::Other;
     case 'M':
-      return std::strcmp(name, "Measurement") == 0 ? PointField::Measurement : PointField::Other;
+      return isNamed(name, "Measurement") ? PointField::Measurement : PointField::Other;
     default:
       return PointField::Other;
   }
