@@ -101,7 +101,10 @@ struct Open {
   std::exit(1);
 }
 
-bool is(std::string_view name, const char* literal) { return name == literal; }
+template <std::size_t N>
+bool is(std::string_view name, const char (&literal)[N]) {
+  return name.size() == N - 1 && std::memcmp(name.data(), literal, N - 1) == 0;
+}
 
 int integerOf(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\n' || text.front() == '\r'))
@@ -505,12 +508,41 @@ bool Converter::write() const {
   *p++ = '\r';
   *p++ = '\n';
   out.done(p);
-  // What a measurement needs of its photo, found once per photo id.
+  // What a measurement needs of its photo, found once per photo id: by a
+  // table indexed by the id where it is small and not negative (as ids are),
+  // else by a hash map.
   struct Image {
     double width, height;
     std::string_view name;
   };
+  constexpr int kIndexed = 1 << 22;
+  std::vector<Image> indexed;
+  std::vector<bool> found;
   std::unordered_map<int, Image> images;
+  const auto imageOf = [&](int id) -> const Image& {
+    const bool small = id >= 0 && id < kIndexed;
+    if (small && static_cast<std::size_t>(id) < found.size() && found[static_cast<std::size_t>(id)]) {
+      return indexed[static_cast<std::size_t>(id)];
+    }
+    if (!small) {
+      const auto known = images.find(id);
+      if (known != images.end()) return known->second;
+    }
+    Image made{0.0, 0.0, std::string_view()};
+    const auto photo = photos_.find(id);
+    if (photo != photos_.end()) {
+      made = Image{static_cast<double>(photo->second.width), static_cast<double>(photo->second.height),
+                   baseName(std::string_view(paths_.data() + photo->second.path, photo->second.pathSize))};
+    }
+    if (!small) return images.emplace(id, made).first->second;
+    const std::size_t at = static_cast<std::size_t>(id);
+    if (at >= found.size()) {
+      found.resize(at + 1, false);
+      indexed.resize(at + 1);
+    }
+    found[at] = true;
+    return indexed[at] = made;
+  };
   for (const Point& point : points_) {
     p = out.room(point.name.size() + kNumbers);
     p = field(p, point.name);
@@ -530,17 +562,7 @@ bool Converter::write() const {
     out.done(p);
     for (std::size_t i = 0; i < point.measurementCount; ++i) {
       const Measurement& m = measurements_[point.firstMeasurement + i];
-      auto image = images.find(m.photoId);
-      if (image == images.end()) {
-        const auto photo = photos_.find(m.photoId);
-        Image made{0.0, 0.0, std::string_view()};
-        if (photo != photos_.end()) {
-          made = Image{static_cast<double>(photo->second.width), static_cast<double>(photo->second.height),
-                       baseName(std::string_view(paths_.data() + photo->second.path, photo->second.pathSize))};
-        }
-        image = images.emplace(m.photoId, made).first;
-      }
-      const Image& im = image->second;
+      const Image& im = imageOf(m.photoId);
       p = out.room(im.name.size() + kNumbers);
       p = field(p, im.name);
       *p++ = ' ';
