@@ -1,9 +1,11 @@
 #include "gci/fixed_format.h"
 
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -110,6 +112,44 @@ bool scaledExactly(std::uint64_t bits, int precision, std::uint64_t* scaled) {
 bool scaledExactly(std::uint64_t, int, std::uint64_t*) { return false; }
 #endif
 
+// Writes the decimal form of `scaled` / 10^Precision, with its sign, at
+// `out`, right-aligned in `width`; returns the end. A field of up to 32
+// characters is made in a buffer of blanks and copied as one block of a
+// size known here, so that neither needs a call.
+template <int Precision>
+char* writeScaled(char* out, std::uint64_t scaled, bool negative, int width) {
+  constexpr std::uint64_t kUnit = kPowersOfTen[Precision];
+  constexpr int kBlock = 32;
+  char text[2 * kBlock];
+  std::memset(text, ' ', sizeof text);
+  char* const end = text + kBlock;
+  char* begin = end;
+  if (Precision > 0) {
+    begin = digitsBackwards(begin, scaled % kUnit, Precision);
+    *--begin = '.';
+  }
+  begin = integerBackwards(begin, scaled / kUnit);
+  if (negative) *--begin = '-';
+  const int length = static_cast<int>(end - begin);
+  const int field = width > length ? width : length;
+  if (field > kBlock) return padded(out, begin, static_cast<std::size_t>(length), width);
+  // out has room for fixedMaxLength(Precision) >= kBlock characters; the ones
+  // after the field are written over by what comes next.
+  std::memcpy(out, end - field, kBlock);
+  return out + field;
+}
+
+using ScaledWriter = char* (*)(char*, std::uint64_t, bool, int);
+
+template <std::size_t... Precisions>
+constexpr std::array<ScaledWriter, sizeof...(Precisions)> scaledWriters(std::index_sequence<Precisions...>) {
+  return {&writeScaled<static_cast<int>(Precisions)>...};
+}
+
+// writeScaled for every precision the integer arithmetic serves.
+constexpr std::array<ScaledWriter, kMaxPrecision + 1> kScaledWriters =
+    scaledWriters(std::make_index_sequence<kMaxPrecision + 1>());
+
 }  // namespace
 
 char* formatFixed(char* out, double value, int width, int precision) {
@@ -119,16 +159,5 @@ char* formatFixed(char* out, double value, int width, int precision) {
   if (precision < 0 || precision > kMaxPrecision || !scaledExactly(bits, precision, &scaled)) {
     return viaToChars(out, value, width, precision);
   }
-  // Sign, at most 18 digits and the point.
-  char text[24];
-  char* const end = text + sizeof text;
-  char* begin = end;
-  const std::uint64_t unit = kPowersOfTen[precision];
-  if (precision > 0) {
-    begin = digitsBackwards(begin, scaled % unit, precision);
-    *--begin = '.';
-  }
-  begin = integerBackwards(begin, scaled / unit);
-  if ((bits >> 63) != 0) *--begin = '-';
-  return padded(out, begin, static_cast<std::size_t>(end - begin), width);
+  return kScaledWriters[static_cast<std::size_t>(precision)](out, scaled, (bits >> 63) != 0, width);
 }

@@ -16,8 +16,9 @@ constexpr std::size_t fixedMaxLength(int precision) {
 // Writes `value` at `out`, right-aligned with blanks in at least `width`
 // characters with exactly `precision` (0 to 17) decimals, byte for byte as
 // snprintf(out, n, "%*.*f", width, precision, value) in the "C" locale, and
-// returns the end of what it wrote; `out` must have room for
-// max(width, fixedMaxLength(precision)) characters. The decimals are the
+// returns the end of the field; `out` must have room for
+// max(width, fixedMaxLength(precision)) characters, and those after the
+// field may be written over. The decimals are the
 // exact binary value rounded to the nearest, a tie to the even last digit;
 // a negative value keeps its sign when it rounds to zero (-0.000), and so
 // does -0.0; infinities and NaNs read "inf", "-inf", "nan" and "-nan". Wide
