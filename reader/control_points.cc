@@ -5,6 +5,7 @@
 #include "reader/element_value.h"
 
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -97,6 +98,19 @@ PointField fieldOf(pugi::xml_node child) {
   }
 }
 
+// Whether elementText(node) == `word`, an ASCII word, without decoding
+// what needs none: ASCII bytes are their own text, and the decoding drops a
+// leading byte-order mark, so only a text with bytes beyond ASCII is
+// decoded and compared as a whole.
+bool textIs(pugi::xml_node node, const char* word) {
+  const char* bytes = node.text().get();
+  if (std::strcmp(bytes, word) == 0) return true;
+  for (const char* at = bytes; *at != '\0'; ++at) {
+    if (static_cast<unsigned char>(*at) >= 0x80) return elementText(node) == QLatin1String(word);
+  }
+  return false;
+}
+
 // The coordinates of `position` that are missing or blank, such as "xz".
 QString missingCoordinates(pugi::xml_node position) {
   QString missing;
@@ -149,7 +163,7 @@ void readControlPoint(pugi::xml_node node) {
       point.z = readReal(child.child("z"), "z", index, "Position");
       lastPosition = child;
     } else if (field == PointField::CheckPoint) {
-      point.category = elementText(child) == QLatin1String("true") ? 2 : 1;
+      point.category = textIs(child, "true") ? 2 : 1;
       lastCheckPoint = child;
     } else if (field == PointField::Measurement) {
       const int number = static_cast<int>(point.measurements.size()) + 1;
@@ -161,11 +175,8 @@ void readControlPoint(pugi::xml_node node) {
     }
   }
   notePosition(index, lastPosition);
-  if (lastCheckPoint) {
-    const QString text = elementText(lastCheckPoint);
-    if (text != QLatin1String("true") && text != QLatin1String("false")) {
-      readNotes.checkPoints.push_back(CheckPointNote{index, text});
-    }
+  if (lastCheckPoint && !textIs(lastCheckPoint, "true") && !textIs(lastCheckPoint, "false")) {
+    readNotes.checkPoints.push_back(CheckPointNote{index, elementText(lastCheckPoint)});
   }
   if (lastName && lostCharacters(lastName.text().get(), point.name)) readNotes.lostPointNames.push_back(index);
   appendControlPoint(std::move(point));

@@ -92,7 +92,11 @@ INSTANTIATE_TEST_SUITE_P(
                       CategoryCase{"<CheckPoint> true</CheckPoint>", 1},  // no trimming
                       CategoryCase{"<CheckPoint/>", 1}, CategoryCase{"", 1},
                       CategoryCase{"<CheckPoint>true</CheckPoint><CheckPoint>false</CheckPoint>", 1},
-                      CategoryCase{"<CheckPoint>false</CheckPoint><CheckPoint>true</CheckPoint>", 2}));
+                      CategoryCase{"<CheckPoint>false</CheckPoint><CheckPoint>true</CheckPoint>", 2},
+                      // Decoded as elementText decodes it: a leading byte-order mark is dropped.
+                      CategoryCase{"<CheckPoint>\xEF\xBB\xBFtrue</CheckPoint>", 2},
+                      CategoryCase{"<CheckPoint>tru\xC3\xA9</CheckPoint>", 1},
+                      CategoryCase{"<CheckPoint>true\xEF\xBB\xBF</CheckPoint>", 1}));
 
 TEST_F(ControlPointsTest, MissingValuesReadAsZeroAndEmpty) {
   read(R"(<ControlPoints><P>
