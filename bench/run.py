@@ -43,6 +43,10 @@ of the tools on all of them. Generated blocks are kept by their generator
 arguments (in --scratch, or else in a folder of the system's temporary
 directory), so that a rerun does not make them again.
 
+CPU time is the smallest user + system time of the child over the runs:
+on a machine that others share it varies less than the wall time, and it
+shows how much of the work a second thread takes on.
+
 Exit status: 0 when every contender ran and every output matched (whether
 or not the targets were met), 1 on a mismatch or a failed contender, 2 on a
 wrong command line.
@@ -97,6 +101,7 @@ class Contender:
         self.output = None
         self.times = []
         self.rss_list = []
+        self.cpu_list = []  # user + system seconds of each run
         self.size = 0
         self.checks = 0
         self.mismatches = 0
@@ -108,6 +113,10 @@ class Contender:
     @property
     def rss(self):
         return max(self.rss_list)
+
+    @property
+    def cpu(self):
+        return min(self.cpu_list)
 
 
 def fail(message):
@@ -361,7 +370,7 @@ def spawn(command, log, cwd, limit):
 
 
 def run_once(contender, scratch):
-    """Runs the contender once; returns (wall seconds, peak RSS bytes, GCI digest or None)."""
+    """Runs the contender once; returns (wall seconds, peak RSS bytes, GCI digest or None, CPU seconds)."""
     if os.path.exists(contender.output):
         os.remove(contender.output)  # a failing run must not pass on an earlier output
     log_path = os.path.join(scratch, "last-run.log")
@@ -392,7 +401,7 @@ def run_once(contender, scratch):
         digest = digest_of(contender.output)
     # ru_maxrss is in KiB on Linux, in bytes on macOS.
     rss = usage.ru_maxrss if sys.platform == "darwin" else usage.ru_maxrss * 1024
-    return elapsed, rss, digest
+    return elapsed, rss, digest, usage.ru_utime + usage.ru_stime
 
 
 def launch_floor(scratch):
@@ -463,9 +472,10 @@ def measure(contenders, runs, scratch):
     for run in range(1, runs + 1):
         figures = []
         for contender in contenders:  # round-robin: noise hits every contender alike
-            elapsed, rss, digest = run_once(contender, scratch)
+            elapsed, rss, digest, cpu = run_once(contender, scratch)
             contender.times.append(elapsed)
             contender.rss_list.append(rss)
+            contender.cpu_list.append(cpu)
             if contender.checked:
                 check_output(contender, digest, reference, scratch)
             figures.append(f"{contender.label} {elapsed:.3f} s")
@@ -516,15 +526,15 @@ def report(contenders, args, source, reference, inputs, floor):
     print(f"Machine: {machine()}")
     print()
     print(
-        f"| contender | min wall s | MB/s | peak RSS MiB | time / {LOWER_BOUND} | time / {READ_ONCE} "
+        f"| contender | min wall s | min CPU s | MB/s | peak RSS MiB | time / {LOWER_BOUND} | time / {READ_ONCE} "
         f"| time / {PARSE_ONLY} |"
     )
-    print("|---|---:|---:|---:|---:|---:|---:|")
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
     for c in contenders:
         against_parse = ratio(c.time, parse_only.time) if parse_only else DASH
         against_bound = ratio(c.time, bound.time) if bound else DASH
         print(
-            f"| {c.label} | {c.time:.3f} | {size / 1e6 / c.time:.1f} | {c.rss / MIB:.1f} | {against_bound} | "
+            f"| {c.label} | {c.time:.3f} | {c.cpu:.3f} | {size / 1e6 / c.time:.1f} | {c.rss / MIB:.1f} | {against_bound} | "
             f"{ratio(c.time, read_once.time)} | {against_parse} |"
         )
     print()
@@ -649,10 +659,10 @@ def report_summary(measured, runs):
     print(f"## Summary: {runs} runs each")
     print()
     print(
-        f"| shape | MB | {READ_ONCE} s | contender | min wall s | peak RSS MiB | time / {LOWER_BOUND} "
+        f"| shape | MB | {READ_ONCE} s | contender | min wall s | min CPU s | peak RSS MiB | time / {LOWER_BOUND} "
         f"| time / {READ_ONCE} |"
     )
-    print("|---|---:|---:|---|---:|---:|---:|---:|")
+    print("|---|---:|---:|---|---:|---:|---:|---:|---:|")
     for shape, contenders in measured:
         read_once = next(c for c in contenders if c.label == READ_ONCE)
         bound = next((c for c in contenders if c.label == LOWER_BOUND), None)
@@ -660,7 +670,7 @@ def report_summary(measured, runs):
         for c in (c for c in contenders if c.is_tool or c is bound):
             against_bound = ratio(c.time, bound.time) if bound else DASH
             print(
-                f"{first}| {c.label} | {c.time:.3f} | {c.rss / MIB:.1f} | {against_bound} | "
+                f"{first}| {c.label} | {c.time:.3f} | {c.cpu:.3f} | {c.rss / MIB:.1f} | {against_bound} | "
                 f"{ratio(c.time, read_once.time)} |"
             )
             first = "| | | "
