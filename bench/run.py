@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Measures block2gci on a large block, side by side with three yardsticks.
+"""Measures block2gci on a large block, side by side with four yardsticks.
 
     bench/run.py                          # generates the default block (about 88 MB) and measures build/block2gci
     bench/run.py BLOCK.xml --runs 7       # measures on an existing block file
@@ -16,6 +16,11 @@ Contenders, each run in its own child process on its own copy of the block
 
 - "read once": bench_read_once, which reads the file once through a 1 MiB
   buffer and does nothing else;
+- "lower bound": bench_lower_bound, the least work a converter must do on
+  one thread (read once, check every tag, parse the kept values into
+  records, format the GCI text with std::to_chars); it writes the tool's
+  bytes on the generated UTF-8 blocks, and its output is checked like a
+  tool's (--skip lower-bound leaves it out; a UTF-16 block does);
 - "parser-only load": bench_parse_only, which loads the file with the
   parser's default options and does nothing else (--skip parse-only leaves
   it out);
@@ -25,8 +30,8 @@ Contenders, each run in its own child process on its own copy of the block
 
 The runs are interleaved round-robin after one unmeasured round that warms
 the caches and takes the reference output: that of ElementTree, or, when
-ElementTree is left out, that of the first tool. Every tool's GCI file must
-equal the reference byte for byte, in every run. Wall time is the minimum
+ElementTree is left out, that of the first tool. Every tool's GCI file, and
+the lower bound's, must equal the reference byte for byte, in every run. Wall time is the minimum
 over the runs, peak RSS the largest ru_maxrss of the child's own rusage
 (os.wait4) over the runs, throughput the file size over the minimum time.
 MB are 10^6 bytes, MiB 2^20 bytes.
@@ -37,6 +42,10 @@ every contender on it as on a single block, and ends with a summary table
 of the tools on all of them. Generated blocks are kept by their generator
 arguments (in --scratch, or else in a folder of the system's temporary
 directory), so that a rerun does not make them again.
+
+CPU time is the smallest user + system time of the child over the runs:
+on a machine that others share it varies less than the wall time, and it
+shows how much of the work a second thread takes on.
 
 Exit status: 0 when every contender ran and every output matched (whether
 or not the targets were met), 1 on a mismatch or a failed contender, 2 on a
@@ -62,10 +71,11 @@ sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 import make_block  # noqa: E402
 
 READ_ONCE = "read once"
+LOWER_BOUND = "lower bound"
 PARSE_ONLY = "parser-only load"
 ETREE = "ElementTree"
 TOOL = "block2gci"
-SKIPPABLE = {"parse-only": PARSE_ONLY, "etree": ETREE}
+SKIPPABLE = {"parse-only": PARSE_ONLY, "etree": ETREE, "lower-bound": LOWER_BOUND}
 MIB = 2**20
 DASH = "–"  # a figure that needs a contender that was left out
 # Named block shapes: the generator's size arguments that differ from its defaults.
@@ -81,15 +91,17 @@ BLOCK_CACHE = "block2gci-bench-blocks"  # the folder of generated blocks in the 
 
 
 class Contender:
-    def __init__(self, label, command, is_tool, limit=None):
+    def __init__(self, label, command, is_tool, limit=None, checked=None):
         self.label = label
         self.command = command  # the argument list before the input path
         self.is_tool = is_tool
+        self.checked = is_tool if checked is None else checked  # its GCI file must equal the reference
         self.limit = limit  # address-space limit in bytes, or None
         self.input = None
         self.output = None
         self.times = []
         self.rss_list = []
+        self.cpu_list = []  # user + system seconds of each run
         self.size = 0
         self.checks = 0
         self.mismatches = 0
@@ -101,6 +113,10 @@ class Contender:
     @property
     def rss(self):
         return max(self.rss_list)
+
+    @property
+    def cpu(self):
+        return min(self.cpu_list)
 
 
 def fail(message):
@@ -135,6 +151,9 @@ def parse_arguments():
     parser.add_argument("--read-once", help="the read-once program (default BUILD_DIR/bench/bench_read_once)")
     parser.add_argument("--parse-only", help="the parser-only program (default BUILD_DIR/bench/bench_parse_only)")
     parser.add_argument(
+        "--lower-bound", help="the lower-bound program (default BUILD_DIR/bench/bench_lower_bound)"
+    )
+    parser.add_argument(
         "--emulator",
         help="a command that runs the yardstick programs and the tools, e.g. scripts/wine-run for a Windows build",
     )
@@ -144,7 +163,7 @@ def parse_arguments():
         default=[],
         choices=sorted(SKIPPABLE),
         help="leave out the parser-only load or the ElementTree converter, which need many times the "
-        "block's size in memory; repeatable",
+        "block's size in memory, or the lower bound; repeatable",
     )
     parser.add_argument(
         "--limit-as-mib",
@@ -158,6 +177,12 @@ def parse_arguments():
         type=float,
         default=3.0,
         help="target: a tool's wall time at most this many times the read-once pass (default %(default)g)",
+    )
+    parser.add_argument(
+        "--max-bound-ratio",
+        type=float,
+        default=1.0,
+        help="target: a tool's wall time at most this many times the lower bound's (default %(default)g)",
     )
     parser.add_argument(
         "--max-rss-mib",
@@ -179,7 +204,10 @@ def parse_arguments():
         parser.error("--runs must be at least 1")
     if args.shapes is not None:
         args.shapes = shapes_from(parser, args)
-    if args.max_read_once_ratio <= 0 or args.max_rss_mib <= 0:
+    if args.utf16 and "lower-bound" not in args.skip:
+        print("run.py: the lower bound reads UTF-8 only: left out for --utf16", file=sys.stderr)
+        args.skip.append("lower-bound")
+    if args.max_read_once_ratio <= 0 or args.max_rss_mib <= 0 or args.max_bound_ratio <= 0:
         parser.error("the targets must be positive")
     if args.limit_as_mib is not None:
         if args.limit_as_mib < 1:
@@ -216,7 +244,7 @@ def executable(path, what):
     if not (os.path.isfile(path) and os.access(path, os.X_OK)):
         fail(
             f"the {what} {path} is missing or not executable; build it with\n"
-            "  cmake --build BUILD_DIR -j2 --target block2gci bench_parse_only bench_read_once"
+            "  cmake --build BUILD_DIR -j2 --target block2gci bench_parse_only bench_read_once bench_lower_bound"
         )
     return path
 
@@ -229,6 +257,9 @@ def contenders_from(parser, args):
     limit = args.limit_as_mib * MIB if args.limit_as_mib is not None else None
     read_once = executable(args.read_once or os.path.join(build, "bench", "bench_read_once"), "read-once program")
     result = [Contender(READ_ONCE, emulator + [read_once], False)]
+    if LOWER_BOUND not in skipped:
+        bound = executable(args.lower_bound or os.path.join(build, "bench", "bench_lower_bound"), "lower-bound program")
+        result.append(Contender(LOWER_BOUND, emulator + [bound], False, checked=True))
     if PARSE_ONLY not in skipped:
         parse_only = executable(
             args.parse_only or os.path.join(build, "bench", "bench_parse_only"), "parser-only program"
@@ -339,7 +370,7 @@ def spawn(command, log, cwd, limit):
 
 
 def run_once(contender, scratch):
-    """Runs the contender once; returns (wall seconds, peak RSS bytes, GCI digest or None)."""
+    """Runs the contender once; returns (wall seconds, peak RSS bytes, GCI digest or None, CPU seconds)."""
     if os.path.exists(contender.output):
         os.remove(contender.output)  # a failing run must not pass on an earlier output
     log_path = os.path.join(scratch, "last-run.log")
@@ -364,13 +395,13 @@ def run_once(contender, scratch):
             + text
         )
     digest = None
-    if contender.is_tool or contender.label == ETREE:
+    if contender.checked or contender.label == ETREE:
         if not os.path.exists(contender.output):
             fail(f"{contender.label} wrote no {os.path.basename(contender.output)} (a block without control points?)")
         digest = digest_of(contender.output)
     # ru_maxrss is in KiB on Linux, in bytes on macOS.
     rss = usage.ru_maxrss if sys.platform == "darwin" else usage.ru_maxrss * 1024
-    return elapsed, rss, digest
+    return elapsed, rss, digest, usage.ru_utime + usage.ru_stime
 
 
 def launch_floor(scratch):
@@ -436,15 +467,16 @@ def measure(contenders, runs, scratch):
     shutil.copyfile(next(c for c in contenders if c.label == source).output, kept)
     reference = Reference(digests[source], source, kept)
     for contender in contenders:
-        if contender.is_tool and contender.label != source:
+        if contender.checked and contender.label != source:
             check_output(contender, digests[contender.label], reference, scratch)
     for run in range(1, runs + 1):
         figures = []
         for contender in contenders:  # round-robin: noise hits every contender alike
-            elapsed, rss, digest = run_once(contender, scratch)
+            elapsed, rss, digest, cpu = run_once(contender, scratch)
             contender.times.append(elapsed)
             contender.rss_list.append(rss)
-            if contender.is_tool:
+            contender.cpu_list.append(cpu)
+            if contender.checked:
                 check_output(contender, digest, reference, scratch)
             figures.append(f"{contender.label} {elapsed:.3f} s")
         print(f"run {run}/{runs}: " + ", ".join(figures), file=sys.stderr)
@@ -468,23 +500,41 @@ def ratio(numerator, denominator):
     return f"{numerator / denominator:.2f}" if denominator else DASH
 
 
+def bound_rss_limit(bound):
+    """A tool's peak RSS target in MiB: 1.5 × the lower bound's, plus 16 MiB for what Qt Core costs at start."""
+    return 1.5 * bound.rss / MIB + 16.0
+
+
+def output_result(c):
+    if c.checks == 0:
+        return "is the reference"
+    if c.mismatches == 0:
+        return "PASS"
+    return f"MISMATCH in {c.mismatches} of {c.checks} runs"
+
+
 def report(contenders, args, source, reference, inputs, floor):
     by_label = {c.label: c for c in contenders}
     read_once = by_label[READ_ONCE]
     parse_only = by_label.get(PARSE_ONLY)
     etree = by_label.get(ETREE)
+    bound = by_label.get(LOWER_BOUND)
     size = read_once.size
     runs = args.runs
     now = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
     print(f"Block: {source}, {size} bytes ({size / 1e6:.1f} MB); {runs} runs each; {now}")
     print(f"Machine: {machine()}")
     print()
-    print(f"| contender | min wall s | MB/s | peak RSS MiB | time / {READ_ONCE} | time / {PARSE_ONLY} |")
-    print("|---|---:|---:|---:|---:|---:|")
+    print(
+        f"| contender | min wall s | min CPU s | MB/s | peak RSS MiB | time / {LOWER_BOUND} | time / {READ_ONCE} "
+        f"| time / {PARSE_ONLY} |"
+    )
+    print("|---|---:|---:|---:|---:|---:|---:|---:|")
     for c in contenders:
         against_parse = ratio(c.time, parse_only.time) if parse_only else DASH
+        against_bound = ratio(c.time, bound.time) if bound else DASH
         print(
-            f"| {c.label} | {c.time:.3f} | {size / 1e6 / c.time:.1f} | {c.rss / MIB:.1f} | "
+            f"| {c.label} | {c.time:.3f} | {c.cpu:.3f} | {size / 1e6 / c.time:.1f} | {c.rss / MIB:.1f} | {against_bound} | "
             f"{ratio(c.time, read_once.time)} | {against_parse} |"
         )
     print()
@@ -493,26 +543,29 @@ def report(contenders, args, source, reference, inputs, floor):
     print("| target | contender | figure | limit | result |")
     print("|---|---|---:|---:|---|")
     for c in contenders:
+        if c.label == LOWER_BOUND:
+            print(f"| GCI output equals {reference.description} | {c.label} | | | {output_result(c)} |")
         if not c.is_tool:
             continue
         rows = [
+            (f"tool wall time / {LOWER_BOUND}", c.time / bound.time if bound else None, "<=", args.max_bound_ratio),
+            (
+                f"tool peak RSS MiB, limit 1.5 × {LOWER_BOUND}'s + 16",
+                c.rss / MIB if bound else None,
+                "<=",
+                bound_rss_limit(bound) if bound else 0.0,
+            ),
             (f"tool wall time / {READ_ONCE}", c.time / read_once.time, "<=", limit_read),
             ("tool peak RSS MiB", c.rss / MIB, "<=", limit_rss),
             (f"{ETREE} wall time / tool wall time", etree.time / c.time if etree else None, ">=", 35.0),
         ]
         for description, value, comparison, limit in rows:
             if value is None:
-                print(f"| {description} | {c.label} | {DASH} | {comparison} {limit:g} | {DASH} |")
+                print(f"| {description} | {c.label} | {DASH} | {comparison} {limit:.4g} | {DASH} |")
                 continue
             met = value <= limit if comparison == "<=" else value >= limit
-            print(f"| {description} | {c.label} | {value:.2f} | {comparison} {limit:g} | {'PASS' if met else 'FAIL'} |")
-        if c.checks == 0:
-            result = "is the reference"
-        elif c.mismatches == 0:
-            result = "PASS"
-        else:
-            result = f"MISMATCH in {c.mismatches} of {c.checks} runs"
-        print(f"| GCI output equals {reference.description} | {c.label} | | | {result} |")
+            print(f"| {description} | {c.label} | {value:.2f} | {comparison} {limit:.4g} | {'PASS' if met else 'FAIL'} |")
+        print(f"| GCI output equals {reference.description} | {c.label} | | | {output_result(c)} |")
     print()
     for c in contenders:
         limited = ""
@@ -605,13 +658,21 @@ def report_summary(measured, runs):
     """The tools on every shape: `measured` holds (shape, contenders) in the order they ran."""
     print(f"## Summary: {runs} runs each")
     print()
-    print(f"| shape | MB | {READ_ONCE} s | contender | min wall s | peak RSS MiB | time / {READ_ONCE} |")
-    print("|---|---:|---:|---|---:|---:|---:|")
+    print(
+        f"| shape | MB | {READ_ONCE} s | contender | min wall s | min CPU s | peak RSS MiB | time / {LOWER_BOUND} "
+        f"| time / {READ_ONCE} |"
+    )
+    print("|---|---:|---:|---|---:|---:|---:|---:|---:|")
     for shape, contenders in measured:
         read_once = next(c for c in contenders if c.label == READ_ONCE)
+        bound = next((c for c in contenders if c.label == LOWER_BOUND), None)
         first = f"| {shape} | {read_once.size / 1e6:.1f} | {read_once.time:.3f} "
-        for c in (c for c in contenders if c.is_tool):
-            print(f"{first}| {c.label} | {c.time:.3f} | {c.rss / MIB:.1f} | {ratio(c.time, read_once.time)} |")
+        for c in (c for c in contenders if c.is_tool or c is bound):
+            against_bound = ratio(c.time, bound.time) if bound else DASH
+            print(
+                f"{first}| {c.label} | {c.time:.3f} | {c.cpu:.3f} | {c.rss / MIB:.1f} | {against_bound} | "
+                f"{ratio(c.time, read_once.time)} |"
+            )
             first = "| | | "
     print()
     sys.stdout.flush()

@@ -9,6 +9,7 @@
 #include <QSet>
 #include <QTextCodec>
 
+#include <cstdint>
 #include <map>
 #include <utility>
 #include <vector>
@@ -298,17 +299,31 @@ void warnAboutCheckPoints() {
 
 void warnAboutSameNames() {
   Capped capped("control point with a name used before", "control points with a name used before");
-  QHash<QString, size_t> first;
-  first.reserve(static_cast<int>(controlPoints.size()));
+  // The first point of each name in a table of open addressing: its index
+  // + 1 (0 for a free slot) beside the name's hash, so that names are only
+  // compared when their hashes are equal. A million points cost no node and
+  // no copy of a name. (Indices fit in 32 bits: four billion points would
+  // not fit in memory.)
+  struct Slot {
+    std::uint32_t hash;
+    std::uint32_t point;
+  };
+  std::size_t tableSize = 16;
+  while (tableSize < 2 * controlPoints.size()) tableSize *= 2;
+  std::vector<Slot> first(tableSize, Slot{0, 0});
   for (size_t index = 0; index < controlPoints.size(); ++index) {
     const QString& name = controlPoints[index].name;
     if (name.isEmpty()) continue;
-    const auto found = first.constFind(name);
-    if (found == first.constEnd()) {
-      first.insert(name, index);
+    const std::uint32_t hash = qHash(name);
+    std::size_t slot = hash & (tableSize - 1);
+    while (first[slot].point != 0 && (first[slot].hash != hash || controlPoints[first[slot].point - 1].name != name)) {
+      slot = (slot + 1) & (tableSize - 1);
+    }
+    if (first[slot].point == 0) {
+      first[slot] = Slot{hash, static_cast<std::uint32_t>(index + 1)};
     } else if (capped.admit()) {
-      qDebug().nospace() << "Warning: control points " << *found + 1 << " and " << index + 1 << " have the same name "
-                         << name;
+      qDebug().nospace() << "Warning: control points " << first[slot].point << " and " << index + 1
+                         << " have the same name " << name;
     }
   }
 }

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <map>
 #include <vector>
 
 namespace {
@@ -182,6 +183,32 @@ TEST_F(DiagnosticsTest, AKindStopsAfterItsCapAndCountsTheRest) {
   EXPECT_EQ(lines[kMaxLinesPerKind + 1], "Warning: and 3 more control points with an unclear CheckPoint");
   EXPECT_EQ(lines[kMaxLinesPerKind + 2], R"(Warning: control points 1 and 2 have the same name "P")");
   EXPECT_EQ(lines.last(), "Warning: and 2 more control points with a name used before");
+}
+
+// Many names, most of them repeated, some empty: each repeat names the
+// first point of its name, in the order of the points, as a map finds it.
+TEST_F(DiagnosticsTest, ARepeatedNameNamesTheFirstPointWithIt) {
+  std::map<QString, int> first;
+  QStringList expected;
+  int repeats = 0;
+  for (int i = 1; i <= 5000; ++i) {
+    const QString name = i % 7 == 0 ? QString() : QStringLiteral("P%1").arg((i * 37) % 1999);
+    appendControlPoint(point(name.toUtf8().constData()));
+    if (name.isEmpty()) continue;
+    const auto [at, isNew] = first.emplace(name, i);
+    if (isNew) continue;
+    if (++repeats <= kMaxLinesPerKind) {
+      expected << QStringLiteral("Warning: control points %1 and %2 have the same name \"%3\"")
+                      .arg(at->second)
+                      .arg(i)
+                      .arg(name);
+    }
+  }
+  expected
+      << QStringLiteral("Warning: and %1 more control points with a name used before").arg(repeats - kMaxLinesPerKind);
+  QStringList lines = warnings();
+  lines = lines.filter(QStringLiteral("same name")) + lines.filter(QStringLiteral("name used before"));
+  EXPECT_EQ(lines, expected);
 }
 
 TEST_F(DiagnosticsTest, ValueNotesNameTheirOwners) {

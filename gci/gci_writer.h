@@ -35,16 +35,21 @@ struct WriteResult {
 // gives one in the same drive's current folder (D:block.gci).
 QString gciOutputPath(const QString& inputPath);
 
+// How many threads make the GCI text: the same bytes either way.
+enum class GciThreads { One, Two };
+
 // The complete GCI text for `points`, which must be converted already.
 // A CR or LF inside a name is written as a blank so that every record stays
 // on its own line; nothing else in the texts is changed. Numbers are
-// formatted in the classic "C" form whatever the process's locale.
-QByteArray formatGci(const std::vector<ControlPoint>& points);
+// formatted in the classic "C" form whatever the process's locale. With
+// GciThreads::Two, the text is made in chunks on two threads (one, where a
+// second cannot be had) and put together in order.
+QByteArray formatGci(const std::vector<ControlPoint>& points, GciThreads threads = GciThreads::One);
 
-// Writes formatGci(controlPoints) to gciOutputPath(inputPath) and logs
+// Writes formatGci(controlPoints, GciThreads::Two) to gciOutputPath(inputPath) and logs
 // "Generate file: " with that path. Does nothing when there are no control
-// points. The text goes to the output through a ReplacingFile, piece by
-// piece as it is formatted: a failure or an interrupt leaves an earlier
+// points. The text goes to the output through a ReplacingFile, chunk by
+// chunk as it is formatted: a failure or an interrupt leaves an earlier
 // output as it was and no partial file. A failure is logged as "Write
 // failed:" with the path and the reason. The output never replaces the
 // input file itself, however the two are spelled (isSameFile), nor is it

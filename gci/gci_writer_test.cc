@@ -2,6 +2,7 @@
 
 #include "tests/support/builders.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/sample_blocks.h"
 #include "tests/support/stores.h"
 
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -201,6 +203,84 @@ TEST(FormatGciTest, NumbersAreThoseOfPrintfFormats) {
     const std::string expected = std::string("1\r\n") + line + count;
     ASSERT_EQ(formatGci({point("p", v, -v, v, 1)}).toStdString(), expected) << v;
   }
+}
+
+// The text as one thread makes it, and as two make it in chunks, for the
+// same points.
+void expectSameOnBothWays(const std::vector<ControlPoint>& points, const std::string& expected) {
+  EXPECT_EQ(formatGci(points, GciThreads::One).toStdString(), expected);
+  EXPECT_EQ(formatGci(points, GciThreads::Two).toStdString(), expected);
+}
+
+// The points of a GCI text, read back from it: point names without blanks,
+// measurement coordinates that fit their fields.
+std::vector<ControlPoint> pointsOf(const std::string& gci) {
+  std::vector<ControlPoint> points;
+  std::istringstream in(gci);
+  std::string line;
+  const auto next = [&]() {
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+  };
+  for (int count = std::stoi(next()); count > 0; --count) {
+    char name[256];
+    double x, y, z;
+    int category;
+    EXPECT_EQ(std::sscanf(next().c_str(), "%255s %lf %lf %lf %d", name, &x, &y, &z, &category), 5) << line;
+    ControlPoint read = point(name, x, y, z, category);
+    for (int m = std::stoi(next()); m > 0; --m) {
+      next();
+      const std::size_t image = line.size() - (1 + 20 + 1 + 20 + 2);
+      read.measurements.push_back(measurement(line.substr(0, image).c_str(), std::stod(line.substr(image, 21)),
+                                              std::stod(line.substr(image + 21, 21))));
+    }
+    read.measurementCount = static_cast<int>(read.measurements.size());
+    points.push_back(read);
+  }
+  return points;
+}
+
+TEST(FormatGciTest, TwoThreadsWriteTheExampleEmptyAndOnePointLikeOne) {
+  const std::string example = exampleGci();
+  ASSERT_EQ(pointsOf(example).size(), 4u);
+  expectSameOnBothWays(pointsOf(example), example);
+  expectSameOnBothWays({}, "0\r\n");
+  expectSameOnBothWays({point("P", 1.5, -2.5, 3, 2)},
+                       "1\r\nP           1.50000000  -2.50000000        3.000 2\r\n0\r\n");
+}
+
+// Many points, with many measurements or none, and one whose measurements
+// fill several chunks of the text, each on an image of another name: every line once, in order, as printf
+// writes it, made by one thread or two.
+TEST(FormatGciTest, TwoThreadsWriteManyPointsLikeOneAndLikePrintf) {
+  std::mt19937_64 random(28);
+  std::uniform_real_distribution<double> coordinate(-5e6, 5e6);
+  const QString images[] = {QStringLiteral("IMG_1"), QStringLiteral("DSC\n2"), QString()};
+  std::vector<ControlPoint> points;
+  std::string expected = "3001\r\n";
+  for (int p = 0; p < 3001; ++p) {
+    const std::size_t count = p == 1000 ? 70000 : random() % 40;
+    std::vector<ImageMeasurement> measurements;
+    const int category = 1 + p % 2;
+    const std::string name = "P" + std::to_string(p);
+    const double x = coordinate(random), y = coordinate(random), z = coordinate(random);
+    expected += name + " " + formatted(20, 8, x) + " " + formatted(12, 8, y) + " " + formatted(12, 3, z) + " " +
+                std::to_string(category) + "\r\n" + std::to_string(count) + "\r\n";
+    for (std::size_t m = 0; m < count; ++m) {
+      ImageMeasurement one = measurement("", coordinate(random) / 1000, coordinate(random) / 1000);
+      // The long point's images each have a name of their own: more than the writer keeps at a time.
+      one.imageName = p == 1000 ? QStringLiteral("I%1").arg(m) : images[m % 3];
+      expected += one.imageName.toStdString() + " " + formatted(20, 8, one.x) + " " + formatted(20, 8, one.y) + " " +
+                  std::to_string(category) + "\r\n";
+      measurements.push_back(one);
+    }
+    points.push_back(point(name.c_str(), x, y, z, category, std::move(measurements)));
+  }
+  for (char& c : expected) {
+    if (c == '\n' && &c != expected.data() && (&c)[-1] != '\r') c = ' ';  // DSC\n2 as the file has it
+  }
+  expectSameOnBothWays(points, expected);
 }
 
 struct PathCase {

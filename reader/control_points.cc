@@ -5,6 +5,7 @@
 #include "reader/element_value.h"
 
 #include <cstddef>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -27,20 +28,87 @@ void noteValue(ValueProblem problem, int point, const char* element, int measure
   readNotes.values.push_back(std::move(note));
 }
 
-double readReal(pugi::xml_node parent, const char* field, int point, const char* element, int measurement = 0) {
-  const char* text = parent.child(field).text().get();
+// The value of `node`, the child `field` of `element` (null when there is none).
+double readReal(pugi::xml_node node, const char* field, int point, const char* element, int measurement = 0) {
+  const char* text = node.text().get();
   ValueProblem problem = ValueProblem::None;
   const double value = realValue(text, &problem);
   noteValue(problem, point, element, measurement, field, text);
   return value;
 }
 
-int readInteger(pugi::xml_node parent, const char* field, int point, const char* element, int measurement) {
-  const char* text = parent.child(field).text().get();
+int readInteger(pugi::xml_node node, const char* field, int point, const char* element, int measurement) {
+  const char* text = node.text().get();
   ValueProblem problem = ValueProblem::None;
   const int value = integerValue(text, &problem);
   noteValue(problem, point, element, measurement, field, text);
   return value;
+}
+
+// Whether `name` is exactly `literal`; compared in line, byte by byte up to
+// the first difference, so never past the end of either.
+template <std::size_t N>
+bool isNamed(const char* name, const char (&literal)[N]) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (name[i] != literal[i]) return false;
+  }
+  return true;
+}
+
+// The first child elements named PhotoId, x and y of a measurement, found
+// in one pass over its children rather than one each; null where there is
+// none.
+struct MeasurementFields {
+  pugi::xml_node photoId;
+  pugi::xml_node x;
+  pugi::xml_node y;
+
+  explicit MeasurementFields(pugi::xml_node measurement) {
+    for (pugi::xml_node child = measurement.first_child(); child; child = child.next_sibling()) {
+      const char* name = child.name();
+      if (name[0] == 'x' && name[1] == '\0') {
+        if (!x) x = child;
+      } else if (name[0] == 'y' && name[1] == '\0') {
+        if (!y) y = child;
+      } else if (!photoId && isNamed(name, "PhotoId")) {
+        photoId = child;
+      }
+      if (photoId && x && y) break;
+    }
+  }
+};
+
+// The children of a control point that are read.
+enum class PointField { Other, Name, Position, CheckPoint, Measurement };
+
+// Which of them `child` is, by its exact name (as hasName compares it).
+PointField fieldOf(pugi::xml_node child) {
+  const char* name = child.name();
+  switch (name[0]) {
+    case 'N':
+      return isNamed(name, "Name") ? PointField::Name : PointField::Other;
+    case 'P':
+      return isNamed(name, "Position") ? PointField::Position : PointField::Other;
+    case 'C':
+      return isNamed(name, "CheckPoint") ? PointField::CheckPoint : PointField::Other;
+    case 'M':
+      return isNamed(name, "Measurement") ? PointField::Measurement : PointField::Other;
+    default:
+      return PointField::Other;
+  }
+}
+
+// Whether elementText(node) == `word`, an ASCII word, without decoding
+// what needs none: ASCII bytes are their own text, and the decoding drops a
+// leading byte-order mark, so only a text with bytes beyond ASCII is
+// decoded and compared as a whole.
+bool textIs(pugi::xml_node node, const char* word) {
+  const char* bytes = node.text().get();
+  if (std::strcmp(bytes, word) == 0) return true;
+  for (const char* at = bytes; *at != '\0'; ++at) {
+    if (static_cast<unsigned char>(*at) >= 0x80) return elementText(node) == QLatin1String(word);
+  }
+  return false;
 }
 
 // The coordinates of `position` that are missing or blank, such as "xz".
@@ -80,36 +148,35 @@ void readControlPoint(pugi::xml_node node) {
   // counting them first spares the vector its growing.
   std::size_t measurements = 0;
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    measurements += hasName(child, "Measurement") ? 1 : 0;
+    measurements += fieldOf(child) == PointField::Measurement ? 1 : 0;
   }
   point.measurements.reserve(measurements);
 
   for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    if (hasName(child, "Name")) {
+    const PointField field = fieldOf(child);
+    if (field == PointField::Name) {
       point.name = elementText(child);
       lastName = child;
-    } else if (hasName(child, "Position")) {
-      point.x = readReal(child, "x", index, "Position");
-      point.y = readReal(child, "y", index, "Position");
-      point.z = readReal(child, "z", index, "Position");
+    } else if (field == PointField::Position) {
+      point.x = readReal(child.child("x"), "x", index, "Position");
+      point.y = readReal(child.child("y"), "y", index, "Position");
+      point.z = readReal(child.child("z"), "z", index, "Position");
       lastPosition = child;
-    } else if (hasName(child, "CheckPoint")) {
-      point.category = elementText(child) == QLatin1String("true") ? 2 : 1;
+    } else if (field == PointField::CheckPoint) {
+      point.category = textIs(child, "true") ? 2 : 1;
       lastCheckPoint = child;
-    } else if (hasName(child, "Measurement")) {
+    } else if (field == PointField::Measurement) {
       const int number = static_cast<int>(point.measurements.size()) + 1;
-      scratch.photoId = readInteger(child, "PhotoId", index, "Measurement", number);
-      scratch.x = readReal(child, "x", index, "Measurement", number);
-      scratch.y = readReal(child, "y", index, "Measurement", number);
+      const MeasurementFields fields(child);
+      scratch.photoId = readInteger(fields.photoId, "PhotoId", index, "Measurement", number);
+      scratch.x = readReal(fields.x, "x", index, "Measurement", number);
+      scratch.y = readReal(fields.y, "y", index, "Measurement", number);
       point.measurements.push_back(scratch);
     }
   }
   notePosition(index, lastPosition);
-  if (lastCheckPoint) {
-    const QString text = elementText(lastCheckPoint);
-    if (text != QLatin1String("true") && text != QLatin1String("false")) {
-      readNotes.checkPoints.push_back(CheckPointNote{index, text});
-    }
+  if (lastCheckPoint && !textIs(lastCheckPoint, "true") && !textIs(lastCheckPoint, "false")) {
+    readNotes.checkPoints.push_back(CheckPointNote{index, elementText(lastCheckPoint)});
   }
   if (lastName && lostCharacters(lastName.text().get(), point.name)) readNotes.lostPointNames.push_back(index);
   appendControlPoint(std::move(point));

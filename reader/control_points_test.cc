@@ -45,6 +45,28 @@ TEST_F(ControlPointsTest, ReadsNamePositionCategoryAndMeasurements) {
   EXPECT_EQ(point.measurements[1].x, 1.0);
 }
 
+// A measurement's fields are its first children of those names, whatever
+// stands around them; a missing one reads as 0.
+TEST_F(ControlPointsTest, MeasurementFieldsAreTheFirstChildrenOfTheirNames) {
+  read(R"(<ControlPoints><ControlPoint>
+            <Measurement>text<!-- c --><xx>9</xx><x>1.5</x><PhotoIds>8</PhotoIds><x>7</x><PhotoId>3</PhotoId>
+              <y>2.5</y><PhotoId>4</PhotoId><y>6</y></Measurement>
+            <Measurement><X>1</X><Y>2</Y><photoid>3</photoid><y>-4</y></Measurement>
+            <Measurement><PhotoId><x>5</x>6</PhotoId></Measurement>
+          </ControlPoint></ControlPoints>)");
+  ASSERT_EQ(controlPoints.size(), 1u);
+  const std::vector<ImageMeasurement>& m = controlPoints[0].measurements;
+  ASSERT_EQ(m.size(), 3u);
+  EXPECT_EQ(m[0].photoId, 3);
+  EXPECT_EQ(m[0].x, 1.5);
+  EXPECT_EQ(m[0].y, 2.5);
+  EXPECT_EQ(m[1].photoId, 0);
+  EXPECT_EQ(m[1].x, 0.0);
+  EXPECT_EQ(m[1].y, -4.0);
+  EXPECT_EQ(m[2].photoId, 6);  // a grandchild x is not the measurement's
+  EXPECT_EQ(m[2].x, 0.0);
+}
+
 struct CategoryCase {
   const char* checkPoint;  // the CheckPoint element, or "" for none
   int expected;
@@ -70,7 +92,11 @@ INSTANTIATE_TEST_SUITE_P(
                       CategoryCase{"<CheckPoint> true</CheckPoint>", 1},  // no trimming
                       CategoryCase{"<CheckPoint/>", 1}, CategoryCase{"", 1},
                       CategoryCase{"<CheckPoint>true</CheckPoint><CheckPoint>false</CheckPoint>", 1},
-                      CategoryCase{"<CheckPoint>false</CheckPoint><CheckPoint>true</CheckPoint>", 2}));
+                      CategoryCase{"<CheckPoint>false</CheckPoint><CheckPoint>true</CheckPoint>", 2},
+                      // Decoded as elementText decodes it: a leading byte-order mark is dropped.
+                      CategoryCase{"<CheckPoint>\xEF\xBB\xBFtrue</CheckPoint>", 2},
+                      CategoryCase{"<CheckPoint>tru\xC3\xA9</CheckPoint>", 1},
+                      CategoryCase{"<CheckPoint>true\xEF\xBB\xBF</CheckPoint>", 1}));
 
 TEST_F(ControlPointsTest, MissingValuesReadAsZeroAndEmpty) {
   read(R"(<ControlPoints><P>
