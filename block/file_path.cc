@@ -35,11 +35,26 @@ NativePath nativePath(const QString& path) {
   return L"\\\\?\\" + full;
 }
 
+bool nothingAt(const QString& path) {
+  if (GetFileAttributesW(nativePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 #else
+
+#include <sys/stat.h>
+
+#include <cerrno>
 
 QString systemPath(const QString& path) { return path; }
 
 NativePath nativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+bool nothingAt(const QString& path) {
+  struct stat status;
+  return stat(nativePath(path).c_str(), &status) != 0 && errno == ENOENT;
+}
 
 #endif
 

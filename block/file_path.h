@@ -27,6 +27,11 @@ using NativePath = std::basic_string<NativeChar>;
 // limit applies; elsewhere the path in the local 8-bit encoding.
 NativePath nativePath(const QString& path);
 
+// Whether the system finds nothing at `path`: no file of that name, or no
+// folder on its way there. Not so for a folder the user may not enter or a
+// file where a folder should be, which the system names otherwise.
+bool nothingAt(const QString& path);
+
 // The device that Windows opens for a file called `fileName` (a name without
 // directories) instead of a file, in capitals ("CON", "LPT1", "COM²"), or an
 // empty string for an ordinary file name. A name is a device name when its

@@ -200,12 +200,11 @@ pugi::xml_parse_result parseAsLoadFileDoes(pugi::xml_document& document, char* b
 // one reaches (of any length, in any spelling the system takes) is reached
 // here too. A file of unknown size (a pipe, a device) is read to its end.
 FileRead loadWholeDocument(pugi::xml_document& document, const QString& path) {
-  // A missing file is named in the same words wherever the system's own
-  // wording would differ.
-  if (!QFileInfo::exists(path)) return fileFailure(pugi::status_file_not_found, systemReason(ENOENT));
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-    return fileFailure(pugi::status_file_not_found, file.errorString());
+    // The open's own reason, but a missing file is named in the same words
+    // on every platform and in every locale.
+    return fileFailure(pugi::status_file_not_found, nothingAt(path) ? systemReason(ENOENT) : file.errorString());
   }
   const auto allocate = pugi::get_memory_allocation_function();
   const auto deallocate = pugi::get_memory_deallocation_function();

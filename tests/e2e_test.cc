@@ -376,6 +376,45 @@ INSTANTIATE_TEST_SUITE_P(
         LoadFailureRow{"Directory", LoadFailureRow::Directory, "", ""}),
     RowLabel());
 
+#ifdef Q_OS_UNIX
+// An input the system will not open gives the system's own reason, not the
+// missing file's: a file where a folder should be, and a folder the user may
+// not enter. Root enters any folder, so there the tool runs as nobody.
+TEST_F(e2e, UnopenableInputGivesTheSystemsReason) {
+  ASSERT_TRUE(writeFile(path("block.xml"), sampleBlock()));
+  const QString throughFile = path("block.xml/x.xml");
+  const ToolRun through = run({throughFile});
+  EXPECT_TRUE(exited(through, 1));
+  EXPECT_EQ(lines(through.err), (Lines{kOpenFailed, reasonLine(throughFile, "Cannot open the file: Not a directory")}));
+
+  ASSERT_TRUE(QDir(dir()).mkdir("locked"));
+  const QString locked = path("locked/block.xml");
+  ASSERT_TRUE(writeFile(locked, sampleBlock()));
+  ToolOptions options;
+  options.program = kExe;
+  options.args = QStringList{locked};
+  if (geteuid() == 0) {
+    // The scratch folder open to all, the one inside it to root alone.
+    ASSERT_EQ(chmod(QFile::encodeName(dir()).constData(), 0755), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(path("locked")).constData(), 0700), 0);
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty()) GTEST_SKIP() << "the tests run as root and setpriv is not installed";
+    options.program = setpriv;
+    options.args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", kExe};
+    options.args << QStringLiteral("--version");
+    if (!runTool(options).exitedWith(0)) GTEST_SKIP() << "nobody (65534) may not run " << kExe.toStdString();
+    options.args.last() = locked;
+  } else {
+    ASSERT_EQ(chmod(QFile::encodeName(path("locked")).constData(), 0), 0);
+  }
+  const ToolRun denied = runTool(options);
+  chmod(QFile::encodeName(path("locked")).constData(), 0700);
+  EXPECT_TRUE(exited(denied, 1));
+  EXPECT_EQ(lines(denied.err), (Lines{kOpenFailed, reasonLine(locked, "Cannot open the file: Permission denied")}));
+  EXPECT_EQ(listDir(path("locked")), Lines{"block.xml"});
+}
+#endif
+
 // --- File names of devices ------------------------------------------------------
 
 #ifdef Q_OS_WIN
