@@ -9,10 +9,12 @@
 
 // `path` as one plain absolute path that the Qt file classes open as the
 // system would open `path` itself. On Windows the system resolves the path
-// first: a drive-relative path (D:block.xml) against that drive's current
-// folder, trailing blanks and dots of a name dropped, "." and ".." removed;
-// a \\?\ or \\.\ prefix is taken off, Qt adding one itself where a path
-// needs it. Elsewhere `path` unchanged.
+// first, unless it starts with \\?\: a drive-relative path (D:block.xml)
+// against that drive's current folder, trailing blanks and dots of a name
+// dropped, "." and ".." removed, in a \\.\ path too. Then the prefix of a
+// \\?\ or \\.\ drive or UNC path is taken off, Qt adding one itself
+// where a path needs it; a path with no other spelling (\\?\Volume{...}\x)
+// keeps it, as \\.\. Elsewhere `path` unchanged.
 QString systemPath(const QString& path);
 
 #if defined(_WIN32)

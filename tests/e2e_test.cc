@@ -280,6 +280,23 @@ TEST_F(e2e, FileNamedLikeAnOptionConvertsAsDotSlash) {
   EXPECT_EQ(readFile(path("--help.gci")), sampleGci());
 }
 
+// Options in fullwidth letters are file names like any other. (On Windows
+// the 8-bit command line spells them in ASCII look-alikes.)
+TEST_F(e2e, FullwidthOptionIsAFileName) {
+  for (const QString& name :
+       {QStringLiteral("\uff0d\uff0d\uff48\uff45\uff4c\uff50"), QStringLiteral("\uff0f\uff1f"),
+        QStringLiteral("\uff0d\uff48"), QStringLiteral("\uff0d\uff0d\uff56\uff45\uff52\uff53\uff49\uff4f\uff4e")}) {
+    SCOPED_TRACE(name.toStdString());
+    writeFile(path(name), sampleBlock());
+    const ToolRun r = run({name}, dir());
+    EXPECT_TRUE(exited(r, 0));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(readFile(path(name + ".gci")), sampleGci());
+    QFile::remove(path(name));
+    QFile::remove(path(name + ".gci"));
+  }
+}
+
 TEST_F(e2e, ArgumentsAfterTheFirstAreIgnored) {
   writeFile(path("block.xml"), sampleBlock());
   writeFile(path("other.xml"), sampleBlock("OTHER"));
