@@ -41,6 +41,10 @@
 #include <iterator>
 #endif
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #include <ostream>
 #include <string>
 #include <utility>
@@ -524,14 +528,20 @@ std::vector<GoldenRow> goldenRows() {
   };
 #ifdef Q_OS_WIN
   // Windows takes the backslash as a separator in the input as well.
-  for (const GoldenRow& row : {GoldenRow{"AbsoluteBackslashes", ".", "%2\\in\\block.xml", "%1/in"},
-                               GoldenRow{"DotBackslash", "in", ".\\block.xml", "."},
-                               GoldenRow{"SubdirectoryBackslash", ".", "in\\block.xml", "in"},
-                               GoldenRow{"ParentBackslash", "in", "..\\in\\block.xml", "../in"},
-                               GoldenRow{"MixedSeparators", ".", "%1\\in/block.xml", "%1/in"},
-                               // Device paths keep their folder part as typed.
-                               GoldenRow{"DevicePath", ".", "\\\\?\\%2\\in\\block.xml", "\\\\?\\%2\\in"},
-                               GoldenRow{"DeviceNamespace", ".", "\\\\.\\%2\\in\\block.xml", "\\\\.\\%2\\in"}}) {
+  for (const GoldenRow& row :
+       {GoldenRow{"AbsoluteBackslashes", ".", "%2\\in\\block.xml", "%1/in"},
+        GoldenRow{"DotBackslash", "in", ".\\block.xml", "."},
+        GoldenRow{"SubdirectoryBackslash", ".", "in\\block.xml", "in"},
+        GoldenRow{"ParentBackslash", "in", "..\\in\\block.xml", "../in"},
+        GoldenRow{"MixedSeparators", ".", "%1\\in/block.xml", "%1/in"},
+        // Device paths keep their folder part as typed.
+        GoldenRow{"DevicePath", ".", "\\\\?\\%2\\in\\block.xml", "\\\\?\\%2\\in"},
+        GoldenRow{"DeviceNamespace", ".", "\\\\.\\%2\\in\\block.xml", "\\\\.\\%2\\in"},
+        // Resolved as Windows resolves it, on reading and on writing.
+        GoldenRow{"DeviceNamespaceWithParent", ".", "\\\\.\\%2\\in\\..\\in\\block.xml", "\\\\.\\%2\\in\\..\\in"},
+        // Windows opens block.xml: the output is block.gci.
+        GoldenRow{"TrailingDot", "in", "block.xml.", "."},
+        GoldenRow{"TrailingDotsAndBlanks", "in", "block.xml  . ", "."}}) {
     rows.push_back(row);
   }
 #endif
@@ -539,6 +549,25 @@ std::vector<GoldenRow> goldenRows() {
 }
 
 INSTANTIATE_TEST_SUITE_P(e2e, Golden, testing::ValuesIn(goldenRows()), RowLabel());
+
+#ifdef Q_OS_WIN
+// A path that names the volume by its GUID reads and writes like any other.
+TEST_F(e2e, VolumeGuidPath) {
+  const QString folder = QDir::toNativeSeparators(dir());
+  wchar_t volume[MAX_PATH] = {};
+  if (folder.size() < 3 || folder.at(1) != QLatin1Char(':') ||
+      !GetVolumeNameForVolumeMountPointW(folder.left(3).toStdWString().c_str(), volume, MAX_PATH)) {
+    GTEST_SKIP() << "the scratch folder's drive has no volume GUID";
+  }
+  const QString inFolder = QString::fromWCharArray(volume) + folder.mid(3);
+  ASSERT_TRUE(writeFile(path("block.xml"), sampleBlock()));
+  const ToolRun r = run({inFolder + QStringLiteral("\\block.xml")});
+  EXPECT_TRUE(exited(r, 0));
+  EXPECT_EQ(lines(r.err),
+            convertedLines(inFolder + QStringLiteral("\\block.xml"), inFolder + QStringLiteral("\\block.gci")));
+  EXPECT_EQ(readFile(path("block.gci")), sampleGci());
+}
+#endif
 
 #ifdef Q_OS_WIN
 // Under Wine drive Z: is the Unix root, so Z: and a Unix path with
