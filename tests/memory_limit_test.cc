@@ -157,6 +157,9 @@ TEST_F(MemoryLimit, EachRunSucceedsCompletelyOrFailsCleanly) {
 // names need, every run still ends by itself, with the complete output or
 // with status 1 and a line that says memory ran out, never with an abort.
 TEST_F(MemoryLimit, ReadAheadThreadRunningOutEndsCleanly) {
+  if (kAddressSanitizer) {
+    GTEST_SKIP() << "under AddressSanitizer a failing operator new ends the process instead of throwing";
+  }
   // The second half of each 1 MiB piece is scanned on the second thread.
   const std::string name(200000, 'n');
   std::string document = block();
@@ -188,7 +191,6 @@ TEST_F(MemoryLimit, ReadAheadThreadRunningOutEndsCleanly) {
       QFile::remove(path("block.gci"));
       continue;
     }
-    if (kAddressSanitizer && run.err.find("AddressSanitizer failed to allocate") != std::string::npos) continue;
     ++failures;
     ASSERT_TRUE(exited(run, 1));
     const std::vector<std::string> lines = run.errLines();
