@@ -209,6 +209,8 @@ FileRead loadWholeDocument(pugi::xml_document& document, const QString& path) {
   const auto allocate = pugi::get_memory_allocation_function();
   const auto deallocate = pugi::get_memory_deallocation_function();
   const qint64 known = file.isSequential() ? 0 : file.size();
+  // The buffer always keeps a byte free after the text: room for the zero
+  // that parseAsLoadFileDoes may end it with.
   std::size_t capacity = static_cast<std::size_t>(std::max<qint64>(known, 64 * 1024)) + 1;
   std::size_t size = 0;
   char* buffer = static_cast<char*>(allocate(capacity));
