@@ -560,6 +560,9 @@ TEST_F(e2e, VolumeGuidPath) {
     GTEST_SKIP() << "the scratch folder's drive has no volume GUID";
   }
   const QString inFolder = QString::fromWCharArray(volume) + folder.mid(3);
+  if (GetFileAttributesW(inFolder.toStdWString().c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "the system opens no path through a volume GUID here (as under Wine)";
+  }
   ASSERT_TRUE(writeFile(path("block.xml"), sampleBlock()));
   const ToolRun r = run({inFolder + QStringLiteral("\\block.xml")});
   EXPECT_TRUE(exited(r, 0));
