@@ -2,13 +2,11 @@
 
 #include <QtGlobal>
 
-#include <cstring>
-
-Request requestOf(const char* argument) {
-  if (std::strcmp(argument, "-h") == 0 || std::strcmp(argument, "--help") == 0) return Request::Help;
+Request requestOf(const QString& argument) {
+  if (argument == QLatin1String("-h") || argument == QLatin1String("--help")) return Request::Help;
 #if defined(Q_OS_WIN)
-  if (std::strcmp(argument, "/?") == 0) return Request::Help;
+  if (argument == QLatin1String("/?")) return Request::Help;
 #endif
-  if (std::strcmp(argument, "--version") == 0) return Request::Version;
+  if (argument == QLatin1String("--version")) return Request::Version;
   return Request::Convert;
 }

@@ -11,8 +11,8 @@ TEST(RequestTest, OptionsAreExactArguments) {
   EXPECT_EQ(requestOf("-h"), Request::Help);
   EXPECT_EQ(requestOf("--help"), Request::Help);
   EXPECT_EQ(requestOf("--version"), Request::Version);
-  for (const char* path : {"./--help", "--HELP", "--help=1", "/?/", "-?"}) {
-    EXPECT_EQ(requestOf(path), Request::Convert) << path;
+  for (const char* path : {"./--help", "--HELP", "--help=1", "/?/", "-?", "", " --help"}) {
+    EXPECT_EQ(requestOf(QString::fromUtf8(path)), Request::Convert) << path;
   }
 #if defined(Q_OS_WIN)
   EXPECT_EQ(requestOf("/?"), Request::Help);

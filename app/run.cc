@@ -162,7 +162,8 @@ void installLogHandler() {
 int runCommandLine(int argc, char** argv) {
   try {
     if (argc < 2) return printToStdout(QStringLiteral("Parameters: szXmlPath\n"));
-    switch (requestOf(argv[1])) {
+    const QStringList arguments = argumentsAfterProgram(argc, argv);
+    switch (requestOf(arguments.value(0))) {
       case Request::Help:
         return printToStdout(helpText());
       case Request::Version:
@@ -170,7 +171,6 @@ int runCommandLine(int argc, char** argv) {
       case Request::Convert:
         break;
     }
-    const QStringList arguments = argumentsAfterProgram(argc, argv);
     warnAboutIgnoredArguments(arguments.mid(1));
     return convert(arguments.value(0));
   } catch (const std::bad_alloc&) {

@@ -11,35 +11,77 @@ namespace {
 
 bool startsWith(const std::wstring& text, const wchar_t* start) { return text.rfind(start, 0) == 0; }
 
-// The path as the system resolves it, without a \\?\ or \\.\ prefix.
-std::wstring fullPath(const QString& path) {
-  std::wstring given = QDir::toNativeSeparators(path).toStdWString();
-  if (startsWith(given, L"\\\\?\\UNC\\")) return L"\\\\" + given.substr(8);
-  if (startsWith(given, L"\\\\?\\") || startsWith(given, L"\\\\.\\")) return given.substr(4);
-  const DWORD size = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return given;
+// `path` as GetFullPathNameW makes it absolute and resolved; `path` itself
+// when it cannot.
+std::wstring resolved(const std::wstring& path) {
+  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
   std::wstring full(size, L'\0');
-  const DWORD length = GetFullPathNameW(given.c_str(), size, &full[0], nullptr);
-  if (length == 0 || length >= size) return given;
+  const DWORD length = GetFullPathNameW(path.c_str(), size, &full[0], nullptr);
+  if (length == 0 || length >= size) return path;
   full.resize(length);
   return full;
 }
 
+// A path as the system resolves it.
+struct FullPath {
+  // A drive or UNC path (D:\x, \\server\share\x); for a path with no such
+  // spelling (a volume named by its GUID, a device), what follows the
+  // \\?\ or \\.\ prefix.
+  std::wstring path;
+  bool belowPrefix = false;  // the second kind
+};
+
+// A \\?\ path reaches the system as it stands; every other path is
+// resolved first, \\.\ ones too ("..", ".", trailing dots and blanks of a
+// name, the current folder of a drive).
+FullPath fullPath(const QString& path) {
+  const std::wstring given = QDir::toNativeSeparators(path).toStdWString();
+  const std::wstring full = startsWith(given, L"\\\\?\\") ? given : resolved(given);
+  if (startsWith(full, L"\\\\?\\UNC\\") || startsWith(full, L"\\\\.\\UNC\\")) return {L"\\\\" + full.substr(8)};
+  if (!startsWith(full, L"\\\\?\\") && !startsWith(full, L"\\\\.\\")) return {full};
+  const std::wstring rest = full.substr(4);
+  const bool drive = rest.size() >= 2 && rest[1] == L':' && (rest.size() == 2 || rest[2] == L'\\');
+  return {rest, !drive};
+}
+
 }  // namespace
 
-QString systemPath(const QString& path) { return QString::fromStdWString(fullPath(path)); }
+// Qt hands a path with the \\.\ prefix to the system untouched, while it
+// would take one with \\?\ for a UNC path; once a path is resolved, the two
+// prefixes reach the same file.
+QString systemPath(const QString& path) {
+  const FullPath full = fullPath(path);
+  return QString::fromStdWString(full.belowPrefix ? L"\\\\.\\" + full.path : full.path);
+}
 
 NativePath nativePath(const QString& path) {
-  const std::wstring full = fullPath(path);
-  if (startsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
+  const FullPath full = fullPath(path);
+  if (full.belowPrefix) return L"\\\\?\\" + full.path;
+  if (startsWith(full.path, L"\\\\")) return L"\\\\?\\UNC\\" + full.path.substr(2);
+  return L"\\\\?\\" + full.path;
+}
+
+bool nothingAt(const QString& path) {
+  if (GetFileAttributesW(nativePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 #else
 
+#include <sys/stat.h>
+
+#include <cerrno>
+
 QString systemPath(const QString& path) { return path; }
 
 NativePath nativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+bool nothingAt(const QString& path) {
+  struct stat status;
+  return stat(nativePath(path).c_str(), &status) != 0 && errno == ENOENT;
+}
 
 #endif
 

@@ -9,10 +9,12 @@
 
 // `path` as one plain absolute path that the Qt file classes open as the
 // system would open `path` itself. On Windows the system resolves the path
-// first: a drive-relative path (D:block.xml) against that drive's current
-// folder, trailing blanks and dots of a name dropped, "." and ".." removed;
-// a \\?\ or \\.\ prefix is taken off, Qt adding one itself where a path
-// needs it. Elsewhere `path` unchanged.
+// first, unless it starts with \\?\: a drive-relative path (D:block.xml)
+// against that drive's current folder, trailing blanks and dots of a name
+// dropped, "." and ".." removed, in a \\.\ path too. Then the prefix of a
+// \\?\ or \\.\ drive or UNC path is taken off, Qt adding one itself
+// where a path needs it; a path with no other spelling (\\?\Volume{...}\x)
+// keeps it, as \\.\. Elsewhere `path` unchanged.
 QString systemPath(const QString& path);
 
 #if defined(_WIN32)
@@ -26,6 +28,11 @@ using NativePath = std::basic_string<NativeChar>;
 // systemPath(path) with the \\?\ (or \\?\UNC\) prefix, so that no length
 // limit applies; elsewhere the path in the local 8-bit encoding.
 NativePath nativePath(const QString& path);
+
+// Whether the system finds nothing at `path`: no file of that name, or no
+// folder on its way there. Not so for a folder the user may not enter or a
+// file where a folder should be, which the system names otherwise.
+bool nothingAt(const QString& path);
 
 // The device that Windows opens for a file called `fileName` (a name without
 // directories) instead of a file, in capitals ("CON", "LPT1", "COM²"), or an

@@ -32,4 +32,29 @@ TEST(DeviceNamesTest, RefusedOnWindowsOnly) {
   EXPECT_EQ(reservedNameReason("con/block.xml"), QString());
 }
 
+#if defined(Q_OS_WIN)
+// Every path but a \\?\ one is resolved as Windows resolves it, \\.\ paths
+// too; a path with no drive or UNC spelling stays absolute.
+TEST(SystemPathTest, ResolvesAsWindowsDoes) {
+  const struct {
+    const char* given;
+    const char* system;     // for the Qt file classes
+    const wchar_t* native;  // for the system's own calls
+  } cases[] = {
+      {"\\\\.\\D:\\survey\\dir\\..\\dir\\block.xml", "D:\\survey\\dir\\block.xml",
+       L"\\\\?\\D:\\survey\\dir\\block.xml"},
+      {"D:\\survey\\.\\block.xml  . ", "D:\\survey\\block.xml", L"\\\\?\\D:\\survey\\block.xml"},
+      {"\\\\?\\D:\\survey\\..\\block.xml.", "D:\\survey\\..\\block.xml.", L"\\\\?\\D:\\survey\\..\\block.xml."},
+      {"\\\\?\\UNC\\nas\\share\\block.xml", "\\\\nas\\share\\block.xml", L"\\\\?\\UNC\\nas\\share\\block.xml"},
+      {"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\survey\\block.xml",
+       "\\\\.\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\survey\\block.xml",
+       L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\survey\\block.xml"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(systemPath(QString::fromLatin1(c.given)), QString::fromLatin1(c.system)) << c.given;
+    EXPECT_EQ(nativePath(QString::fromLatin1(c.given)), std::wstring(c.native)) << c.given;
+  }
+}
+#endif
+
 }  // namespace

@@ -318,10 +318,19 @@ WriteResult failed(const QString& outputPath, const QString& reason) {
 
 QString gciOutputPath(const QString& inputPath) {
   const QFileInfo input(inputPath);
-  const QString name = input.completeBaseName() + QStringLiteral(".gci");
+  QString name = input.completeBaseName() + QStringLiteral(".gci");
 #if defined(Q_OS_WIN)
-  // \\?\ and \\.\ paths reach the system as typed, without any
-  // normalising: their folder part is kept as it stands, backslashes and all.
+  // Named from the file Windows opens, which has lost any trailing dots and
+  // blanks of the name typed ("block.xml ." opens block.xml), unless the
+  // path starts with \\?\.
+  if (!inputPath.startsWith(QStringLiteral("\\\\?\\"))) {
+    QString opened = input.fileName();
+    while (opened.endsWith(QLatin1Char('.')) || opened.endsWith(QLatin1Char(' '))) opened.chop(1);
+    name = QFileInfo(opened).completeBaseName() + QStringLiteral(".gci");
+  }
+  // The folder part of a \\?\ or \\.\ path is kept as typed, backslashes
+  // and all: the system takes the first as it stands and resolves the
+  // second when the output is written, as when the input was read.
   const QString backslash = QStringLiteral("\\");
   if (inputPath.startsWith(QStringLiteral("\\\\?\\")) || inputPath.startsWith(QStringLiteral("\\\\.\\"))) {
     return inputPath.left(inputPath.lastIndexOf(backslash)) + backslash + name;

@@ -31,8 +31,10 @@ struct WriteResult {
 // name), the directory separator, its file name without the last suffix,
 // and ".gci". The separator is a backslash on Windows and '/' elsewhere, so
 // the output always lies beside the input. On Windows a \\?\ or \\.\ path
-// keeps its directory part as typed, and a drive-relative path (D:block.xml)
-// gives one in the same drive's current folder (D:block.gci).
+// keeps its directory part as typed, a drive-relative path (D:block.xml)
+// gives one in the same drive's current folder (D:block.gci), and the name
+// is that of the file Windows opens: "block.xml." and "block.xml . " give
+// block.gci (but not in a \\?\ path, which Windows opens as typed).
 QString gciOutputPath(const QString& inputPath);
 
 // How many threads make the GCI text: the same bytes either way.

@@ -323,6 +323,11 @@ const PathCase kPathCases[] = {
     {"\\\\.\\D:\\survey\\b.x.xml", "\\\\.\\D:\\survey|b.x.gci"},
     {"D:block.xml", "D:block.gci"},
     {"D:sub\\block.xml", "D:sub|block.gci"},
+    // Named from the file Windows opens, without trailing dots and blanks, except under \\?\.
+    {"block.xml.", ".|block.gci"},
+    {"D:\\survey\\block.xml  . ", "D:/survey|block.gci"},
+    {"\\\\.\\D:\\survey\\block.xml.", "\\\\.\\D:\\survey|block.gci"},
+    {"\\\\?\\D:\\survey\\block.xml.", "\\\\?\\D:\\survey|block.xml.gci"},
 #else
     // A backslash is an ordinary character here, so the output still lies beside the input.
     {"D:\\survey\\block.xml", ".|D:\\survey\\block.gci"},

@@ -174,12 +174,6 @@ std::optional<LoadResult> streamFile(const QString& path) {
       static_cast<std::size_t>(file->size()), kPieceSize);
 }
 
-// What a parse from memory needs to know of a failed read.
-struct FileRead {
-  pugi::xml_parse_result result;
-  QString systemReason;  // for status_file_not_found and status_io_error
-};
-
 FileRead fileFailure(pugi::xml_parse_status status, const QString& reason) {
   FileRead read;
   read.result.status = status;
@@ -187,22 +181,36 @@ FileRead fileFailure(pugi::xml_parse_status status, const QString& reason) {
   return read;
 }
 
-// Reads the whole file at `path` (as systemPath gives it) into memory of
-// the parser's own and parses it there. The file is opened as the streamed
-// load opens it, so that every path that one reaches (of any length, in any
-// spelling the system takes) is reached here too. A file of unknown size (a
-// pipe, a device) is read to its end.
-FileRead loadFile(pugi::xml_document& document, const QString& path) {
-  // A missing file is named in the same words wherever the system's own
-  // wording would differ.
-  if (!QFileInfo::exists(path)) return fileFailure(pugi::status_file_not_found, systemReason(ENOENT));
+// Parses the `size` bytes at `buffer`, memory from the parser's allocation
+// function with room for one byte more, into `document` as the parser's
+// load_file parses a file of these bytes: the encoding is detected on the
+// bytes alone, and a UTF-8 document gets a terminating zero that counts as
+// part of it (the parser treats the last byte it is given apart, so a
+// document cut at its end gives other reasons without it). The parser frees
+// the buffer, also when the parse fails.
+pugi::xml_parse_result parseAsLoadFileDoes(pugi::xml_document& document, char* buffer, std::size_t size) {
+  const pugi::xml_encoding encoding = wholeDocumentEncoding(buffer, size);
+  if (encoding == pugi::encoding_utf8) buffer[size++] = 0;
+  return document.load_buffer_inplace_own(buffer, size, pugi::parse_default, encoding);
+}
+
+}  // namespace
+
+// The file is opened as the streamed load opens it, so that every path that
+// one reaches (of any length, in any spelling the system takes) is reached
+// here too. A file of unknown size (a pipe, a device) is read to its end.
+FileRead loadWholeDocument(pugi::xml_document& document, const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-    return fileFailure(pugi::status_file_not_found, file.errorString());
+    // The open's own reason, but a missing file is named in the same words
+    // on every platform and in every locale.
+    return fileFailure(pugi::status_file_not_found, nothingAt(path) ? systemReason(ENOENT) : file.errorString());
   }
   const auto allocate = pugi::get_memory_allocation_function();
   const auto deallocate = pugi::get_memory_deallocation_function();
   const qint64 known = file.isSequential() ? 0 : file.size();
+  // The buffer always keeps a byte free after the text: room for the zero
+  // that parseAsLoadFileDoes may end it with.
   std::size_t capacity = static_cast<std::size_t>(std::max<qint64>(known, 64 * 1024)) + 1;
   std::size_t size = 0;
   char* buffer = static_cast<char*>(allocate(capacity));
@@ -224,10 +232,11 @@ FileRead loadFile(pugi::xml_document& document, const QString& path) {
     }
   }
   FileRead read;
-  // The parser frees the buffer, also when the parse fails.
-  read.result = document.load_buffer_inplace_own(buffer, size, pugi::parse_default, pugi::encoding_auto);
+  read.result = parseAsLoadFileDoes(document, buffer, size);
   return read;
 }
+
+namespace {
 
 // Runs `parse` on a fresh document and walks the block when it succeeds; a
 // failure names `inputPath` unless it is null. The document is gone when
@@ -253,7 +262,7 @@ LoadResult parseWhole(const QString& inputPath, const std::function<FileRead(pug
 // `inputPath`, as the user gave it.
 LoadResult loadWholeFile(const QString& inputPath, const QString& path) {
   return parseWhole(
-      inputPath, [&](pugi::xml_document& document) { return loadFile(document, path); },
+      inputPath, [&](pugi::xml_document& document) { return loadWholeDocument(document, path); },
       [&]() -> std::optional<QByteArray> {
         // Reading the file again costs nothing on the success path and gives
         // the position in terms a user can look up in an editor.
@@ -296,7 +305,14 @@ LoadResult loadBlockText(const char* data, std::size_t size, LoadMode mode, std:
       QString(),
       [&](pugi::xml_document& document) {
         FileRead read;
-        read.result = document.load_buffer(data, size, pugi::parse_default, pugi::encoding_auto);
+        char* const buffer =
+            size < SIZE_MAX ? static_cast<char*>(pugi::get_memory_allocation_function()(size + 1)) : nullptr;
+        if (!buffer) {
+          read.result.status = pugi::status_out_of_memory;
+          return read;
+        }
+        if (size > 0) std::memcpy(buffer, data, size);
+        read.result = parseAsLoadFileDoes(document, buffer, size);
         return read;
       },
       [&]() -> std::optional<QByteArray> {

@@ -61,6 +61,21 @@ LoadResult loadBlockFile(const QString& inputPath, LoadMode mode = LoadMode::Str
 LoadResult loadBlockText(const char* data, std::size_t size, LoadMode mode = LoadMode::Streamed,
                          std::size_t pieceSize = kPieceSize);
 
+// What the parser made of a whole file.
+struct FileRead {
+  pugi::xml_parse_result result;
+  QString systemReason;  // why the file could not be opened or read, for status_file_not_found and status_io_error
+};
+
+// Reads the whole file at `path` (as systemPath gives it) into memory of the
+// parser's own and parses it there into `document`, exactly as the parser's
+// own load_file(path) parses the same bytes with its default options and the
+// encoding detected: the same status, description, offset and encoding,
+// whatever the encoding and wherever the document ends. A file that cannot
+// be opened gives status_file_not_found and the system's reason, "No such
+// file or directory" when nothing is there, on every platform.
+FileRead loadWholeDocument(pugi::xml_document& document, const QString& path);
+
 // The 1-based line and column of byte `offset` in the UTF-8 text `text`.
 // Lines end at LF, CR LF or a lone CR; columns count characters, not bytes.
 struct TextPosition {

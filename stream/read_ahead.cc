@@ -60,7 +60,9 @@ void ReadAhead::fill(Slot& slot, bool scanAhead) {
   if (scanAhead && piece.size >= kMinSplit) {
     slot.ahead.emplace();
     const std::size_t share = asIs_ ? kCallerShareUtf8 : kCallerShareDecoded;
-    slot.ahead->scanFragment(piece.text + piece.size / 100 * share, piece.text + piece.size);
+    // Rounded down, so that even the shortest piece split leaves the caller
+    // its share (a piece is a few MiB at most: no overflow).
+    slot.ahead->scanFragment(piece.text + piece.size * share / 100, piece.text + piece.size);
     piece.ahead = &*slot.ahead;
   }
 }
@@ -73,7 +75,16 @@ void ReadAhead::readAll() {
       changed_.wait(lock, [&] { return stopping_ || !slot.full; });
       if (stopping_) return;
     }
-    fill(slot, true);
+    try {
+      fill(slot, true);
+    } catch (...) {
+      // Nothing leaves this thread: what it could not do, memory running out
+      // on a long name in the fragment scan above all, is handed over as a
+      // failed piece, after which the load goes on as after any failed read.
+      slot.ahead.reset();
+      slot.piece = Piece();
+      slot.piece.failed = true;
+    }
     const bool end = slot.piece.last || slot.piece.failed;
     {
       const std::lock_guard<std::mutex> lock(mutex_);

@@ -6,6 +6,7 @@
 #include <emmintrin.h>
 #endif
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -116,6 +117,66 @@ pugi::xml_encoding detectedEncoding(const char* head, std::size_t headSize, std:
     if (starts("\xFF\xFE", 2)) return pugi::encoding_utf16_le;
   }
   return surelyUtf8(head, headSize, documentSize) ? pugi::encoding_utf8 : pugi::encoding_auto;
+}
+
+namespace {
+
+// The parser's encoding name in the XML declaration that starts the `size`
+// bytes at `data` ("<?xml" and a blank): the value of the first "en..." from
+// the seventh byte on, if that is `encoding`, optional blanks, '=', optional
+// blanks and a quoted run of name characters; the search stops at the first
+// '?'. Empty when there is none.
+std::string declaredEncoding(const char* data, std::size_t size) {
+  const auto isNameByte = [](unsigned char c) {
+    return c >= 0x80 || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == ':' || c == '-' || c == '.';
+  };
+  if (size < 6 || std::memcmp(data, "<?xml", 5) != 0 || !isSpace(data[5])) return std::string();
+  for (std::size_t i = 6; i + 1 < size; ++i) {
+    if (data[i] == '?') return std::string();
+    if (data[i] != 'e' || data[i + 1] != 'n') continue;
+    std::size_t at = i;
+    const auto take = [&](char c) { return at < size && data[at] == c ? (++at, true) : false; };
+    for (const char* word = "encoding"; *word; ++word) {
+      if (!take(*word)) return std::string();
+    }
+    while (at < size && isSpace(data[at])) ++at;
+    if (!take('=')) return std::string();
+    while (at < size && isSpace(data[at])) ++at;
+    const char quote = at < size && data[at] == '"' ? '"' : '\'';
+    if (!take(quote)) return std::string();
+    const std::size_t start = at;
+    while (at < size && isNameByte(static_cast<unsigned char>(data[at]))) ++at;
+    const std::size_t end = at;
+    if (!take(quote)) return std::string();
+    return std::string(data + start, end - start);
+  }
+  return std::string();
+}
+
+}  // namespace
+
+pugi::xml_encoding wholeDocumentEncoding(const char* data, std::size_t size) {
+  if (size < 4) return pugi::encoding_utf8;
+  const auto starts = [data](const char* mark, std::size_t length) { return std::memcmp(data, mark, length) == 0; };
+  // In the parser's order: the marks, the longer ones first, then a '<' or
+  // "<?" in the code units of each encoding.
+  if (starts("\0\0\xFE\xFF", 4) || starts("\0\0\0<", 4)) return pugi::encoding_utf32_be;
+  if (starts("\xFF\xFE\0\0", 4) || starts("<\0\0\0", 4)) return pugi::encoding_utf32_le;
+  if (starts("\xFE\xFF", 2) || starts("\0<", 2)) return pugi::encoding_utf16_be;
+  if (starts("\xFF\xFE", 2) || starts("<\0", 2)) return pugi::encoding_utf16_le;
+  if (starts("\xEF\xBB\xBF", 3)) return pugi::encoding_utf8;
+  const std::string name = declaredEncoding(data, size);
+  // Latin letters match in either case, the other characters exactly.
+  const auto named = [&name](const char* spelling) {
+    if (name.size() != std::strlen(spelling)) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      const bool letter = spelling[i] >= 'a' && spelling[i] <= 'z';
+      if (letter ? (name[i] | ' ') != spelling[i] : name[i] != spelling[i]) return false;
+    }
+    return true;
+  };
+  return named("iso-8859-1") || named("latin1") ? pugi::encoding_latin1 : pugi::encoding_utf8;
 }
 
 ParserDecoder::ParserDecoder(pugi::xml_encoding encoding)

@@ -25,6 +25,13 @@ bool surelyUtf8(const char* head, std::size_t headSize, std::size_t documentSize
 // starts with their byte-order mark. encoding_auto when it is not sure.
 pugi::xml_encoding detectedEncoding(const char* head, std::size_t headSize, std::size_t documentSize);
 
+// The encoding the parser detects, when left to detect it, for the whole
+// document of `size` bytes at `data`: a byte-order mark or the zero bytes
+// around a first '<' in its first four bytes, else latin1 when an XML
+// declaration names ISO-8859-1 or latin1, else UTF-8 (also for a document
+// of fewer than four bytes). Where surelyUtf8 says yes, this says UTF-8.
+pugi::xml_encoding wholeDocumentEncoding(const char* data, std::size_t size);
+
 // Decodes a document piece by piece into the UTF-8 text the parser makes of
 // it in one go: a byte-order mark is kept as a character, a UTF-16
 // surrogate pair is one character, an unpaired surrogate is dropped (and

@@ -127,4 +127,49 @@ TEST(ParserDecoderTest, DecodesPieceByPieceAsTheParserDoes) {
   }
 }
 
+// The parser's own detection is the reference: every cut of documents that
+// start with each mark, a '<' in each code unit width, and declarations
+// spelt every way the parser reads or refuses, with bytes appended.
+TEST(WholeDocumentEncodingTest, DetectsAsTheParserDoes) {
+  const std::string starts[] = {
+      std::string("\0\0\xFE\xFF\0\0\0<", 8),
+      std::string("\xFF\xFE\0\0<\0\0\0", 8),
+      std::string("\xFE\xFF\0<", 4),
+      std::string("\xFF\xFE<\0", 4),
+      "\xEF\xBB\xBF<?xml encoding='latin1'?>",
+      std::string("\0\0\0<\0\0\0R", 8),
+      std::string("<\0\0\0R\0\0\0", 8),
+      std::string("\0<\0?\0x", 6),
+      std::string("<\0?\0x\0", 6),
+      std::string("<R\0>", 4),
+      "<?xml version='1.0' encoding='latin1'?>",
+      "<?xml version=\"1.0\" encoding = \"ISO-8859-1\"?>",
+      "<?xml\tencoding=\"LATIN1\"?>",
+      "<?xml\nencoding=\"Iso-8859-1\" ?>",
+      "<?xml encoding=latin1?>",
+      "<?xml encoding='latin1\"?>",
+      "<?xml encoding='latin2'?>",
+      "<?xml encoding='latin1x'?>",
+      "<?xml encoding='LATIN1'?>",
+      "<?xml encoding='iso-8859-1 '?>",
+      "<?xml enc='latin1'?>",
+      "<?xml version='1.0?' encoding='latin1'?>",
+      "<?xml  \r\n encoding\t=\n'latin1'",
+      "<?xmlencoding='latin1'?>",
+      "<?xml en encoding='latin1'?>",
+      "<?xml x='\xE9' encoding='latin1'?>",
+      "<?xml encoding='utf-16'?>",
+  };
+  for (const std::string& start : starts) {
+    for (const std::string& more : {std::string(), std::string("<R/>"), std::string(1, '\0')}) {
+      const std::string document = start + more;
+      for (std::size_t cut = 0; cut <= document.size(); ++cut) {
+        const std::string bytes = document.substr(0, cut);
+        EXPECT_EQ(wholeDocumentEncoding(bytes.data(), bytes.size()), parserEncoding(bytes))
+            << testing::PrintToString(bytes);
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -44,6 +44,10 @@
 #include <iterator>
 #endif
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #include <ostream>
 #include <string>
 #include <utility>
@@ -283,6 +287,23 @@ TEST_F(e2e, FileNamedLikeAnOptionConvertsAsDotSlash) {
   EXPECT_EQ(readFile(path("--help.gci")), sampleGci());
 }
 
+// Options in fullwidth letters are file names like any other. (On Windows
+// the 8-bit command line spells them in ASCII look-alikes.)
+TEST_F(e2e, FullwidthOptionIsAFileName) {
+  for (const QString& name :
+       {QStringLiteral("\uff0d\uff0d\uff48\uff45\uff4c\uff50"), QStringLiteral("\uff0f\uff1f"),
+        QStringLiteral("\uff0d\uff48"), QStringLiteral("\uff0d\uff0d\uff56\uff45\uff52\uff53\uff49\uff4f\uff4e")}) {
+    SCOPED_TRACE(name.toStdString());
+    writeFile(path(name), sampleBlock());
+    const ToolRun r = run({name}, dir());
+    EXPECT_TRUE(exited(r, 0));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(readFile(path(name + ".gci")), sampleGci());
+    QFile::remove(path(name));
+    QFile::remove(path(name + ".gci"));
+  }
+}
+
 TEST_F(e2e, ArgumentsAfterTheFirstAreIgnored) {
   writeFile(path("block.xml"), sampleBlock());
   writeFile(path("other.xml"), sampleBlock("OTHER"));
@@ -379,6 +400,45 @@ INSTANTIATE_TEST_SUITE_P(
         LoadFailureRow{"Directory", LoadFailureRow::Directory, "", ""}),
     RowLabel());
 
+#ifdef Q_OS_UNIX
+// An input the system will not open gives the system's own reason, not the
+// missing file's: a file where a folder should be, and a folder the user may
+// not enter. Root enters any folder, so there the tool runs as nobody.
+TEST_F(e2e, UnopenableInputGivesTheSystemsReason) {
+  ASSERT_TRUE(writeFile(path("block.xml"), sampleBlock()));
+  const QString throughFile = path("block.xml/x.xml");
+  const ToolRun through = run({throughFile});
+  EXPECT_TRUE(exited(through, 1));
+  EXPECT_EQ(lines(through.err), (Lines{kOpenFailed, reasonLine(throughFile, "Cannot open the file: Not a directory")}));
+
+  ASSERT_TRUE(QDir(dir()).mkdir("locked"));
+  const QString locked = path("locked/block.xml");
+  ASSERT_TRUE(writeFile(locked, sampleBlock()));
+  ToolOptions options;
+  options.program = kExe;
+  options.args = QStringList{locked};
+  if (geteuid() == 0) {
+    // The scratch folder open to all, the one inside it to root alone.
+    ASSERT_EQ(chmod(QFile::encodeName(dir()).constData(), 0755), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(path("locked")).constData(), 0700), 0);
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty()) GTEST_SKIP() << "the tests run as root and setpriv is not installed";
+    options.program = setpriv;
+    options.args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups", kExe};
+    options.args << QStringLiteral("--version");
+    if (!runTool(options).exitedWith(0)) GTEST_SKIP() << "nobody (65534) may not run " << kExe.toStdString();
+    options.args.last() = locked;
+  } else {
+    ASSERT_EQ(chmod(QFile::encodeName(path("locked")).constData(), 0), 0);
+  }
+  const ToolRun denied = runTool(options);
+  chmod(QFile::encodeName(path("locked")).constData(), 0700);
+  EXPECT_TRUE(exited(denied, 1));
+  EXPECT_EQ(lines(denied.err), (Lines{kOpenFailed, reasonLine(locked, "Cannot open the file: Permission denied")}));
+  EXPECT_EQ(listDir(path("locked")), Lines{"block.xml"});
+}
+#endif
+
 // --- File names of devices ------------------------------------------------------
 
 #ifdef Q_OS_WIN
@@ -471,14 +531,20 @@ std::vector<GoldenRow> goldenRows() {
   };
 #ifdef Q_OS_WIN
   // Windows takes the backslash as a separator in the input as well.
-  for (const GoldenRow& row : {GoldenRow{"AbsoluteBackslashes", ".", "%2\\in\\block.xml", "%1/in"},
-                               GoldenRow{"DotBackslash", "in", ".\\block.xml", "."},
-                               GoldenRow{"SubdirectoryBackslash", ".", "in\\block.xml", "in"},
-                               GoldenRow{"ParentBackslash", "in", "..\\in\\block.xml", "../in"},
-                               GoldenRow{"MixedSeparators", ".", "%1\\in/block.xml", "%1/in"},
-                               // Device paths keep their folder part as typed.
-                               GoldenRow{"DevicePath", ".", "\\\\?\\%2\\in\\block.xml", "\\\\?\\%2\\in"},
-                               GoldenRow{"DeviceNamespace", ".", "\\\\.\\%2\\in\\block.xml", "\\\\.\\%2\\in"}}) {
+  for (const GoldenRow& row :
+       {GoldenRow{"AbsoluteBackslashes", ".", "%2\\in\\block.xml", "%1/in"},
+        GoldenRow{"DotBackslash", "in", ".\\block.xml", "."},
+        GoldenRow{"SubdirectoryBackslash", ".", "in\\block.xml", "in"},
+        GoldenRow{"ParentBackslash", "in", "..\\in\\block.xml", "../in"},
+        GoldenRow{"MixedSeparators", ".", "%1\\in/block.xml", "%1/in"},
+        // Device paths keep their folder part as typed.
+        GoldenRow{"DevicePath", ".", "\\\\?\\%2\\in\\block.xml", "\\\\?\\%2\\in"},
+        GoldenRow{"DeviceNamespace", ".", "\\\\.\\%2\\in\\block.xml", "\\\\.\\%2\\in"},
+        // Resolved as Windows resolves it, on reading and on writing.
+        GoldenRow{"DeviceNamespaceWithParent", ".", "\\\\.\\%2\\in\\..\\in\\block.xml", "\\\\.\\%2\\in\\..\\in"},
+        // Windows opens block.xml: the output is block.gci.
+        GoldenRow{"TrailingDot", "in", "block.xml.", "."},
+        GoldenRow{"TrailingDotsAndBlanks", "in", "block.xml  . ", "."}}) {
     rows.push_back(row);
   }
 #endif
@@ -486,6 +552,28 @@ std::vector<GoldenRow> goldenRows() {
 }
 
 INSTANTIATE_TEST_SUITE_P(e2e, Golden, testing::ValuesIn(goldenRows()), RowLabel());
+
+#ifdef Q_OS_WIN
+// A path that names the volume by its GUID reads and writes like any other.
+TEST_F(e2e, VolumeGuidPath) {
+  const QString folder = QDir::toNativeSeparators(dir());
+  wchar_t volume[MAX_PATH] = {};
+  if (folder.size() < 3 || folder.at(1) != QLatin1Char(':') ||
+      !GetVolumeNameForVolumeMountPointW(folder.left(3).toStdWString().c_str(), volume, MAX_PATH)) {
+    GTEST_SKIP() << "the scratch folder's drive has no volume GUID";
+  }
+  const QString inFolder = QString::fromWCharArray(volume) + folder.mid(3);
+  if (GetFileAttributesW(inFolder.toStdWString().c_str()) == INVALID_FILE_ATTRIBUTES) {
+    GTEST_SKIP() << "the system opens no path through a volume GUID here (as under Wine)";
+  }
+  ASSERT_TRUE(writeFile(path("block.xml"), sampleBlock()));
+  const ToolRun r = run({inFolder + QStringLiteral("\\block.xml")});
+  EXPECT_TRUE(exited(r, 0));
+  EXPECT_EQ(lines(r.err),
+            convertedLines(inFolder + QStringLiteral("\\block.xml"), inFolder + QStringLiteral("\\block.gci")));
+  EXPECT_EQ(readFile(path("block.gci")), sampleGci());
+}
+#endif
 
 #ifdef Q_OS_WIN
 // Under Wine drive Z: is the Unix root, so Z: and a Unix path with

@@ -457,3 +457,45 @@ TEST(LoadModeChildrenTest, GivesTheSameOutput) {
 }
 
 }  // namespace
+
+namespace {
+
+// Documents read ahead on the second thread in small pieces: tens of
+// thousands of hand-overs, each carrying the end of one piece in front of
+// the next, while the thread fills the next slots. Each must give what the
+// whole-file load gives, without falling back to it.
+TEST(LoadModeReadAheadTest, SmallPiecesGiveTheSameOutput) {
+  std::string photos;
+  for (int i = 0; i < 50; ++i) {
+    photos +=
+        "<Photo><Id>" + std::to_string(i) + "</Id><ImagePath>f/i" + std::to_string(i) + ".jpg</ImagePath></Photo>";
+  }
+  std::string document = "<R><Block><Photogroups><Photogroup><Name>G</Name>" + photos +
+                         "<ImageDimensions><Width>100</Width><Height>80</Height></ImageDimensions></Photogroup>"
+                         "</Photogroups><TiePoints>";
+  // Children of many lengths, so that what is carried varies from a few
+  // bytes to more than the room in front of a piece.
+  std::mt19937 random(25);
+  for (int i = 0; document.size() < (std::size_t(5) << 19); ++i) {
+    const std::size_t measurements = std::uniform_int_distribution<std::size_t>(0, 120)(random);
+    std::string point = "<ControlPoint><Name>P" + std::to_string(i) + "</Name><Position><x>" + std::to_string(i) +
+                        ".5</x><y>2</y><z>3</z></Position>";
+    for (std::size_t m = 0; m < measurements; ++m) {
+      point += "<Measurement><PhotoId>" + std::to_string((i + m) % 50) + "</PhotoId><x>" + std::to_string(m) +
+               "</x><y>20</y></Measurement>";
+    }
+    document += (i == 0 ? "</TiePoints><ControlPoints>" : "") + point + "</ControlPoint>\n";
+  }
+  document += "</ControlPoints></Block></R>\n";
+  const QByteArray bytes = QByteArray::fromStdString(document);
+  const Outcome whole = fromMemory(bytes, LoadMode::WholeFile);
+  ASSERT_EQ(whole.status, LoadResult::Loaded);
+  for (const std::size_t pieceSize : {64, 99, 100, 333, 1000, 4097, 10000}) {
+    const std::string what = "pieces of " + std::to_string(pieceSize);
+    const Outcome streamed = fromMemory(bytes, LoadMode::Streamed, pieceSize);
+    EXPECT_FALSE(streamed.wholeFile) << what;
+    expectSame(streamed, whole, what);
+  }
+}
+
+}  // namespace
