@@ -2,10 +2,10 @@
 
 #include "app/command_line.h"
 #include "app/console_output.h"
-#include "block/log_lines.h"
 #include "convert/convert.h"
 #include "convert/diagnostics.h"
 #include "gci/gci_writer.h"
+#include "log/log_lines.h"
 #include "reader/block_file.h"
 
 #include <QCoreApplication>
@@ -50,8 +50,6 @@ const char kHelpStart[] =
     "something other than what the block seems to say:\n";
 
 const char kHelpEnd[] =
-    "N, K, M, C, W, H: integers; \"PATH\", \"NAME\", \"TEXT\", \"REASON\": texts in quotes;\n"
-    "FIELD, AXES: words; [...]: optional; {a|b}: one of them; ...: more text.\n"
 #if defined(Q_OS_WIN)
     // The zip holds the document beside the exe.
     "LOG-LINES.txt beside block2gci.exe says what each line means.\n";
@@ -62,24 +60,42 @@ const char kHelpEnd[] =
 // The help lines are kept within this many columns.
 constexpr int kHelpWidth = 79;
 
+// `rest` after `indent`, cut at blanks into lines of kHelpWidth columns at
+// most, each continued line indented by `continued`; every line ends with
+// "\n". A word longer than a line stays whole.
+QString wrapped(QString indent, QString rest, const QString& continued) {
+  QString text;
+  while (indent.size() + rest.size() > kHelpWidth) {
+    const int cut = rest.lastIndexOf(QLatin1Char(' '), kHelpWidth - indent.size());
+    if (cut <= 0) break;
+    text += indent + rest.left(cut) + QLatin1Char('\n');
+    rest = rest.mid(cut + 1);
+    indent = continued;
+  }
+  return text + indent + rest + QLatin1Char('\n');
+}
+
+// The notation of the forms, from the catalogue: each part's symbols, then
+// what they stand for.
+QString notationText() {
+  QStringList parts;
+  for (std::size_t i = 0; i < kLogNotationCount; ++i) {
+    const QStringList symbols = QString::fromUtf8(kLogNotation[i].symbols).split(QLatin1Char(' '));
+    parts << symbols.join(QLatin1String(", ")) + QLatin1String(": ") + QString::fromUtf8(kLogNotation[i].brief);
+  }
+  return wrapped(QString(), parts.join(QLatin1String("; ")) + QLatin1Char('.'), QString());
+}
+
 // The help text: usage, options and exit status, then the form of every
-// line in the catalogue, cut at blanks into lines of kHelpWidth columns at
-// most, each continued line indented by six blanks.
+// line in the catalogue, each continued line indented by six blanks, then
+// the notation of the forms.
 QString helpText() {
   QString text = QLatin1String(kHelpStart);
   for (std::size_t i = 0; i < kLogLineCount; ++i) {
-    QString indent = QLatin1String(kLogLines[i].mark == LogLine::Check ? "* " : "  ");
-    QString rest = QString::fromUtf8(kLogLines[i].form);
-    while (indent.size() + rest.size() > kHelpWidth) {
-      const int cut = rest.lastIndexOf(QLatin1Char(' '), kHelpWidth - indent.size());
-      if (cut <= 0) break;
-      text += indent + rest.left(cut) + QLatin1Char('\n');
-      rest = rest.mid(cut + 1);
-      indent = QStringLiteral("      ");
-    }
-    text += indent + rest + QLatin1Char('\n');
+    const QString indent = QLatin1String(kLogLines[i].mark == LogLine::Check ? "* " : "  ");
+    text += wrapped(indent, QString::fromUtf8(kLogLines[i].form), QStringLiteral("      "));
   }
-  return text + QLatin1String(kHelpEnd);
+  return text + notationText() + QLatin1String(kHelpEnd);
 }
 
 QLoggingCategory::CategoryFilter rulesFilter = nullptr;

@@ -4,11 +4,15 @@
 // user about it. The readers append notes as they go; the warnings turn
 // them into log lines. Nothing here changes a record.
 
-#include "block/log_lines.h"
-
 #include <QString>
 
 #include <vector>
+
+// At most this many warning lines of one kind are logged; the others are
+// counted in one line after them ("Warning: and 37 more values read as 0").
+// The readers keep no more notes of a kind than this, the warnings log no
+// more lines.
+constexpr int kMaxLinesPerKind = 20;
 
 // A value that is not a number (or out of range) and was read as 0.
 struct ValueNote {

@@ -1,6 +1,5 @@
 #include "convert/diagnostics.h"
 
-#include "block/log_lines.h"
 #include "block/read_notes.h"
 #include "convert/convert.h"
 

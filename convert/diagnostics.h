@@ -7,12 +7,9 @@
 #include "block/read_notes.h"
 
 // Logs one "Warning:" line for each problem the block shows, kind by kind
-// in the order of the catalogue (block/log_lines.def): shared photo ids,
-// ids that no photo has, point names, measurements outside their image,
-// values read as 0, positions, CheckPoint texts, repeated point names, image
-// sizes, image names, and texts that lost characters to an encoding (then,
-// once, what to do about bytes that are not UTF-8). A point or photogroup is
-// named by its name in quotes, or by its 1-based position when it has none.
+// in the order of the catalogue (log/log_lines.def), which lists the kinds.
+// A point or photogroup is named by its name in quotes, or by its 1-based
+// position when it has none.
 // At most kMaxLinesPerKind lines of one kind, then one that counts the rest.
 // Must run before convertMeasurements, which gives unknown ids default
 // entries and moves the coordinates. Reads the stores only.

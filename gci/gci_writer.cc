@@ -140,9 +140,8 @@ class ChunkFormatter {
   explicit ChunkFormatter(const std::vector<ControlPoint>& points) : points_(points) {}
 
   void format(Mark from, Mark to, QByteArray& out) {
-    // The line formats are "%s %20.8f %12.8f %12.3f %d" per point, "%d" for
-    // its count and "%s %20.8f %20.8f %d" per measurement; each line is
-    // written straight into `out`.
+    // The lines of kGciPointFormat, kGciCountFormat and kGciMeasurementFormat,
+    // each written straight into `out`.
     for (std::size_t p = from.point; p < points_.size() && (p < to.point || (p == to.point && to.measurement > 0));
          ++p) {
       const ControlPoint& point = points_[p];

@@ -13,6 +13,13 @@
 
 #include <vector>
 
+// The GCI line formats, as printf writes them in the "C" locale: the one
+// table of them (the man page is configured from it; docs/format.md points
+// here). The writer makes the same bytes without printf.
+constexpr char kGciCountFormat[] = "%d";  // the header (points), and after each point its measurements
+constexpr char kGciPointFormat[] = "%s %20.8lf %12.8lf %12.3lf %d";  // name, x, y, z, category
+constexpr char kGciMeasurementFormat[] = "%s %20.8lf %20.8lf %d";    // image base name, x, y, the point's category
+
 // What became of a write.
 struct WriteResult {
   enum Status {

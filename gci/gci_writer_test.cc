@@ -156,8 +156,8 @@ TEST(FormatGciTest, NumbersKeepTheDecimalPointInAnyLocale) {
             "m           0.50000000          -0.50000000 1\r\n");
 }
 
-// The numbers are exactly what printf's "%20.8f", "%12.8f" and "%12.3f" give
-// in the "C" locale: the same rounding (ties to even on the exact binary
+// The lines are exactly what printf gives for the writer's formats in the "C"
+// locale: the same rounding (ties to even on the exact binary
 // value), the same padding, the same signs of zero. NaNs are left out: the
 // sign of a NaN is what printf writes differently from one C runtime to the
 // next.
@@ -197,10 +197,10 @@ TEST(FormatGciTest, NumbersAreThoseOfPrintfFormats) {
   }
   for (const double v : values) {
     char line[1200];
-    std::snprintf(line, sizeof line, "%s %20.8f %12.8f %12.3f %d\r\n", "p", v, -v, v, 1);
+    std::snprintf(line, sizeof line, kGciPointFormat, "p", v, -v, v, 1);
     char count[16];
-    std::snprintf(count, sizeof count, "%d\r\n", 0);
-    const std::string expected = std::string("1\r\n") + line + count;
+    std::snprintf(count, sizeof count, kGciCountFormat, 0);
+    const std::string expected = std::string("1\r\n") + line + "\r\n" + count + "\r\n";
     ASSERT_EQ(formatGci({point("p", v, -v, v, 1)}).toStdString(), expected) << v;
   }
 }

@@ -6,7 +6,7 @@
 // /dev/full, the man page, XDG_CONFIG_HOME) are built on Unix alone, and the
 // Windows ones (drive letters, backslashes in the input) on Windows alone.
 
-#include "block/log_lines.h"
+#include "log/log_lines.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/sample_blocks.h"
 #include "tests/support/scratch_files.h"

@@ -1,9 +1,10 @@
-// The catalogue of log lines (block/log_lines.def) against the program:
+// The catalogue of log lines (log/log_lines.def) against the program:
 // every kind of line, run through the executable, has the form of its
 // entry, and the program writes no line the catalogue lacks; the man page
 // and the README show what the catalogue says.
 
-#include "block/log_lines.h"
+#include "log/log_lines.h"
+#include "block/read_notes.h"
 #include "tests/support/log_catalogue.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/sample_blocks.h"
@@ -16,6 +17,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <regex>
 #include <set>
 #include <string>
 #include <utility>
@@ -212,3 +215,34 @@ TEST(LogLines, ReadmeShowsOnlyCataloguedLines) {
 }
 
 }  // namespace
+
+// The sample log the READMEs show is that of the example (examples/block.log),
+// so that a change to the log shows there too: README.md shows its lines as
+// they stand, README.txt the same lines for a Windows path.
+TEST(LogLines, ReadmesShowTheExampleLog) {
+  const std::regex quoted(R"("(?:[^"\\]|\\.)*")");
+  const auto withoutTexts = [&](const std::string& line) { return std::regex_replace(line, quoted, "\"\""); };
+  const Lines example = lines(readFile(QStringLiteral(BLOCK2GCI_SOURCE_DIR "/examples/block.log")), "\n");
+  std::set<std::string> exampleShapes;
+  for (const std::string& line : example) exampleShapes.insert(withoutTexts(line));
+  const auto isRunLine = [](const std::string& line) {
+    return startsWith(line, "filePath: ") || startsWith(line, "Generate file: ") || startsWith(line, "Written: ");
+  };
+  int shown = 0;
+  for (const std::string& line : lines(readFile(QStringLiteral(BLOCK2GCI_SOURCE_DIR "/README.md")), "\n")) {
+    if (!startsWith(line, "- `")) continue;
+    const std::string example_line = line.substr(3, line.find('`', 3) - 3);
+    if (!isRunLine(example_line)) continue;
+    ++shown;
+    EXPECT_NE(std::find(example.begin(), example.end(), example_line), example.end())
+        << "README.md shows a line examples/block.log lacks: " << example_line;
+  }
+  for (const std::string& line :
+       lines(readFile(QStringLiteral(BLOCK2GCI_SOURCE_DIR "/docs/windows/README.txt.in")), "\n")) {
+    if (!startsWith(line, "    ") || !isRunLine(line.substr(4))) continue;
+    ++shown;
+    EXPECT_EQ(exampleShapes.count(withoutTexts(line.substr(4))), 1u)
+        << "README.txt shows a line unlike those of examples/block.log: " << line;
+  }
+  EXPECT_EQ(shown, 6);
+}

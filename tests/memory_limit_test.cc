@@ -3,7 +3,7 @@
 // the complete output or ends with status 1, a log line that says memory ran
 // out, and no output or temporary file.
 
-#include "block/log_lines.h"
+#include "log/log_lines.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/sample_blocks.h"
 #include "tests/support/scratch_files.h"

@@ -27,6 +27,6 @@ LogCapture::~LogCapture() {
   target = nullptr;
   if (check_ == Check::None) return;
   for (const QString& line : lines_) {
-    EXPECT_NE(catalogueEntry(line), nullptr) << "a line block/log_lines.def lacks: " << line.toStdString();
+    EXPECT_NE(catalogueEntry(line), nullptr) << "a line log/log_lines.def lacks: " << line.toStdString();
   }
 }

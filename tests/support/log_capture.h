@@ -6,7 +6,7 @@
 
 // Collects the log lines written while it lives, one entry per line, as the
 // tool's own handler would print them. Unless told otherwise, a line that
-// has no entry in the catalogue (block/log_lines.def) fails the test.
+// has no entry in the catalogue (log/log_lines.def) fails the test.
 class LogCapture {
  public:
   enum class Check {

@@ -10,11 +10,31 @@ namespace {
 
 bool isWordCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
+// The symbols of the catalogue's notation part `name`, without their quotes.
+std::set<std::string> notationSymbols(const char* name) {
+  std::set<std::string> symbols;
+  for (std::size_t i = 0; i < kLogNotationCount; ++i) {
+    if (std::strcmp(kLogNotation[i].name, name) != 0) continue;
+    std::string symbol;
+    for (const char* c = kLogNotation[i].symbols;; ++c) {
+      if (*c == ' ' || *c == '\0') {
+        symbols.insert(symbol);
+        symbol.clear();
+        if (*c == '\0') break;
+      } else if (*c != '"') {
+        symbol += *c;
+      }
+    }
+  }
+  EXPECT_FALSE(symbols.empty()) << "the catalogue's notation has no part " << name;
+  return symbols;
+}
+
 // A regular expression for the lines of `form`.
 std::string formPattern(const std::string& form) {
-  static const std::set<std::string> kNumbers{"N", "K", "M", "C", "W", "H"};
-  static const std::set<std::string> kWords{"FIELD", "AXES"};
-  static const std::set<std::string> kTexts{"PATH", "NAME", "TEXT", "REASON"};
+  static const std::set<std::string> kNumbers = notationSymbols("Integer");
+  static const std::set<std::string> kWords = notationSymbols("Word");
+  static const std::set<std::string> kTexts = notationSymbols("Text");
   const std::string quotedText = R"("(?:[^"\\]|\\.)*")";
   std::string pattern = "^";
   for (std::size_t i = 0; i < form.size();) {
@@ -79,7 +99,7 @@ testing::AssertionResult allCatalogued(const std::vector<std::string>& lines) {
   bool all = true;
   for (const std::string& line : lines) {
     if (catalogueEntry(line)) continue;
-    if (all) result = testing::AssertionFailure() << "lines that block/log_lines.def lacks:";
+    if (all) result = testing::AssertionFailure() << "lines that log/log_lines.def lacks:";
     all = false;
     result << "\n  " << line;
   }

@@ -1,9 +1,9 @@
 #pragma once
 
-// Log lines against the catalogue (block/log_lines.def): which entry's form
+// Log lines against the catalogue (log/log_lines.def): which entry's form
 // a line has.
 
-#include "block/log_lines.h"
+#include "log/log_lines.h"
 
 #include <QString>
 

@@ -1,5 +1,6 @@
 #include "tests/support/sample_blocks.h"
 
+#include "log/log_lines.h"
 #include "tests/support/scratch_files.h"
 
 #include <QChar>
@@ -90,6 +91,8 @@ std::string quoted(const QString& text) {
 
 std::string filePathLine(const QString& input) { return "filePath: " + quoted(input); }
 std::string generateFileLine(const QString& output) { return "Generate file:  " + quoted(output); }
+const std::string kOpenFailed = logLine(LogLineKind::OpenFailed).form;
+
 std::string reasonLine(const QString& input, const std::string& reason) {
   return "Reason: " + quoted(input) + " \"" + reason + "\"";
 }

@@ -4,7 +4,6 @@
 // them: the example block, small blocks built from XML fragments, the GCI
 // texts they give and the log lines of a run.
 
-#include "block/log_lines.h"
 #include "tests/support/run_tool.h"
 
 #include <QByteArray>
@@ -77,7 +76,7 @@ std::string filePathLine(const QString& input);
 std::string generateFileLine(const QString& output);
 // The line after "Open failed": the input's path and why it was not loaded.
 std::string reasonLine(const QString& input, const std::string& reason);
-inline const std::string kOpenFailed = logLine(LogLineKind::OpenFailed).form;
+extern const std::string kOpenFailed;
 // The start of the line that says `output` could not be written, up to the
 // quote that opens the reason.
 std::string writeFailedStart(const QString& output);

@@ -1,23 +1,20 @@
 #pragma once
 
 // The catalogue of the lines the tool writes to standard error
-// (block/log_lines.def), and the cap on the warnings of one kind.
+// (log/log_lines.def). Only the code that writes or lists log lines includes
+// it, so that editing an entry rebuilds only that code.
 
 #include <cstddef>
-
-// At most this many warning lines of one kind are logged; the others are
-// counted in one line after them ("Warning: and 37 more values read as 0").
-// The readers keep no more notes of a kind than this, the warnings log no
-// more lines.
-constexpr int kMaxLinesPerKind = 20;
 
 // Every kind of log line, in catalogue order.
 enum class LogLineKind {
 #define LOG_LINE(kind, mark, form, meaning) kind,
 #define LOG_LINE_ON_WINDOWS(kind, meaning)
-#include "block/log_lines.def"
+#define LOG_NOTATION(kind, symbols, brief, clause)
+#include "log/log_lines.def"
 #undef LOG_LINE
 #undef LOG_LINE_ON_WINDOWS
+#undef LOG_NOTATION
 };
 
 struct LogLine {
@@ -38,3 +35,16 @@ extern const std::size_t kLogLineCount;
 
 // The entry of `kind`.
 const LogLine& logLine(LogLineKind kind);
+
+// One part of the notation of the forms: symbols that stand for something
+// other than themselves.
+struct LogNotation {
+  const char* name;     // such as "Integer"
+  const char* symbols;  // separated by blanks
+  const char* brief;    // what they stand for, as --help says it
+  const char* clause;   // their part of the documents' sentence, with what joins it to the next
+};
+
+// The notation, in the catalogue's order, and how many parts it has.
+extern const LogNotation kLogNotation[];
+extern const std::size_t kLogNotationCount;

@@ -1,4 +1,6 @@
-#include "block/log_lines.h"
+#include "log/log_lines.h"
+
+#include "block/read_notes.h"
 
 #include <gtest/gtest.h>
 
