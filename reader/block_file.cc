@@ -1,7 +1,7 @@
 #include "reader/block_file.h"
 
 #include "block/block.h"
-#include "block/file_path.h"
+#include "platform/file_path.h"
 #include "reader/block_walk.h"
 #include "stream/section_stream.h"
 #include "stream/text_decoding.h"

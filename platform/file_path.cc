@@ -1,4 +1,4 @@
-#include "block/file_path.h"
+#include "platform/file_path.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "block/file_path.h"
+#include "platform/file_path.h"
 
 #include "tests/support/qt_print.h"
 

@@ -1,4 +1,4 @@
-#include "gci/replacing_file.h"
+#include "platform/replacing_file.h"
 
 #include "tests/support/scratch_files.h"
 
