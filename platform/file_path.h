@@ -1,21 +1,11 @@
 #pragma once
 
-// How the system's own calls reach a block file or its output, named by a
-// path as the user gave it.
+// How the tool reaches a block file or its output, named by a path as the
+// user gave it.
 
 #include <QString>
 
 #include <string>
-
-// `path` as one plain absolute path that the Qt file classes open as the
-// system would open `path` itself. On Windows the system resolves the path
-// first, unless it starts with \\?\: a drive-relative path (D:block.xml)
-// against that drive's current folder, trailing blanks and dots of a name
-// dropped, "." and ".." removed, in a \\.\ path too. Then the prefix of a
-// \\?\ or \\.\ drive or UNC path is taken off, Qt adding one itself
-// where a path needs it; a path with no other spelling (\\?\Volume{...}\x)
-// keeps it, as \\.\. Elsewhere `path` unchanged.
-QString systemPath(const QString& path);
 
 #if defined(_WIN32)
 using NativeChar = wchar_t;
@@ -24,10 +14,42 @@ using NativeChar = char;
 #endif
 using NativePath = std::basic_string<NativeChar>;
 
-// The name by which the system's own calls reach `path`: on Windows
-// systemPath(path) with the \\?\ (or \\?\UNC\) prefix, so that no length
-// limit applies; elsewhere the path in the local 8-bit encoding.
-NativePath nativePath(const QString& path);
+// A path resolved once, as the system resolves it, and the two spellings by
+// which the tool reaches the file it names: one for the Qt file classes (the
+// reader), one for the system's own calls (the writer, file identity). The
+// two are made from the same resolution, so they always reach the same file.
+//
+// On Windows the system resolves the path first, unless it starts with
+// \\?\: a drive-relative path (D:block.xml) against that drive's current
+// folder, trailing blanks and dots of a name dropped, "." and ".." removed,
+// in a \\.\ path too. Elsewhere the path stays as it was given.
+class ResolvedPath {
+ public:
+  explicit ResolvedPath(const QString& path);
+
+  // One plain absolute path that the Qt file classes open as the system
+  // would open the given path itself. On Windows the prefix of a \\?\ or
+  // \\.\ drive or UNC path is taken off, Qt adding one itself where a path
+  // needs it; a path with no other spelling (\\?\Volume{...}\x) keeps it,
+  // as \\.\. Elsewhere the path as given.
+  QString forQt() const;
+
+  // The name by which the system's own calls reach the file: on Windows the
+  // resolved path with the \\?\ (or \\?\UNC\) prefix, so that no length
+  // limit applies; elsewhere the path in the local 8-bit encoding.
+  NativePath forSystem() const;
+
+ private:
+  // On Windows a drive or UNC path (D:\x, \\server\share\x), or, for a
+  // path with no such spelling (a volume named by its GUID, a device), what
+  // follows the \\?\ or \\.\ prefix; elsewhere the path as given.
+#if defined(_WIN32)
+  std::wstring path_;
+#else
+  QString path_;
+#endif
+  bool belowPrefix_ = false;  // the second kind on Windows
+};
 
 // Whether the system finds nothing at `path`: no file of that name, or no
 // folder on its way there. Not so for a folder the user may not enter or a
