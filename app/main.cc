@@ -1,7 +1,7 @@
-#include "app/console_wait.h"
-#include "app/local_encoding.h"
 #include "app/run.h"
-#include "gci/replacing_file.h"
+#include "platform/console_wait.h"
+#include "platform/local_encoding.h"
+#include "platform/replacing_file.h"
 
 #include <QCoreApplication>
 

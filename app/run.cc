@@ -1,11 +1,11 @@
 #include "app/run.h"
 
 #include "app/command_line.h"
-#include "app/console_output.h"
 #include "convert/convert.h"
 #include "convert/diagnostics.h"
 #include "gci/gci_writer.h"
 #include "log/log_lines.h"
+#include "platform/console_output.h"
 #include "reader/block_file.h"
 
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "gci/gci_writer.h"
 
-#include "gci/replacing_file.h"
+#include "platform/replacing_file.h"
 
 #include <QDebug>
 #include <QFileInfo>

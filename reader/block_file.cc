@@ -1,7 +1,7 @@
 #include "reader/block_file.h"
 
 #include "block/block.h"
-#include "block/file_path.h"
+#include "platform/file_path.h"
 #include "reader/block_walk.h"
 #include "stream/section_stream.h"
 #include "stream/text_decoding.h"
@@ -155,7 +155,7 @@ std::optional<LoadResult> streamBlock(const ReadAhead::ReadPiece& read, std::siz
   return LoadResult{streamed.hasContainer ? LoadResult::Loaded : LoadResult::NoBlock, QString()};
 }
 
-// The file at `path` (as systemPath gives it), open for reading piece by
+// The file at `path` (as ResolvedPath::forQt gives it), open for reading piece by
 // piece, when it is a regular file: a pipe or a device could not be read a
 // second time if the scan gave up.
 std::unique_ptr<QFile> openForStreaming(const QString& path) {
@@ -258,7 +258,7 @@ LoadResult parseWhole(const QString& inputPath, const std::function<FileRead(pug
   return loaded;
 }
 
-// Loads the file at `path` (as systemPath gives it) whole; a failure names
+// Loads the file at `path` (as ResolvedPath::forQt gives it) whole; a failure names
 // `inputPath`, as the user gave it.
 LoadResult loadWholeFile(const QString& inputPath, const QString& path) {
   return parseWhole(
@@ -279,7 +279,7 @@ LoadResult loadBlockFile(const QString& inputPath, LoadMode mode) {
   const QString reserved = reservedNameReason(inputPath);
   if (!reserved.isEmpty()) return failed(inputPath, reserved);
   // Resolved once, so that every open below reaches the same file.
-  const QString path = systemPath(inputPath);
+  const QString path = ResolvedPath(inputPath).forQt();
   if (QFileInfo(path).isDir()) return failed(inputPath, systemReason(EISDIR));
   std::optional<LoadResult> result;
   if (mode == LoadMode::Streamed) result = streamFile(path);

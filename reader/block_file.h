@@ -67,7 +67,7 @@ struct FileRead {
   QString systemReason;  // why the file could not be opened or read, for status_file_not_found and status_io_error
 };
 
-// Reads the whole file at `path` (as systemPath gives it) into memory of the
+// Reads the whole file at `path` (as ResolvedPath::forQt gives it) into memory of the
 // parser's own and parses it there into `document`, exactly as the parser's
 // own load_file(path) parses the same bytes with its default options and the
 // encoding detected: the same status, description, offset and encoding,

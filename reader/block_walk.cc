@@ -6,30 +6,42 @@
 
 namespace {
 
-enum Section { kPhotogroups, kControlPoints };
+// Each read section with what reads it; blockSections() lists them in this
+// order, and an index into that list finds its reader here.
+const struct {
+  SectionReader::Section section;
+  const char* name;
+  bool inParts;
+} kReadSections[] = {
+    {SectionReader::Section::Photogroups, "Photogroups", true},
+    {SectionReader::Section::ControlPoints, "ControlPoints", false},
+};
 
 }  // namespace
 
 const SectionList& blockSections() {
-  // In the order of the enum above.
-  static const SectionList list{kBlockName, {{"Photogroups", true}, {"ControlPoints", false}}};
+  static const SectionList list = [] {
+    SectionList sections{kBlockName, {}};
+    for (const auto& read : kReadSections) sections.sections.push_back({read.name, read.inParts});
+    return sections;
+  }();
   return list;
 }
 
 void SectionReader::begin(int index) {
-  section_ = index;
+  section_ = kReadSections[index].section;
   photogroups_.reset();
-  if (index == kPhotogroups) photogroups_.emplace();
+  if (section_ == Section::Photogroups) photogroups_.emplace();
 }
 
 void SectionReader::read(pugi::xml_node child) {
-  if (section_ == kPhotogroups) {
+  if (section_ == Section::Photogroups) {
     if (inParts_) {
       photogroups_->part(child);
     } else {
       photogroups_->read(child);
     }
-  } else if (section_ == kControlPoints) {
+  } else if (section_ == Section::ControlPoints) {
     readControlPoint(child);
   }
 }

@@ -24,6 +24,8 @@ const SectionList& blockSections();
 // into photoTable and controlPoints.
 class SectionReader {
  public:
+  enum class Section { None, Photogroups, ControlPoints };
+
   // A section begins: blockSections().sections[index]. Nothing read in an
   // earlier section carries over.
   void begin(int index);
@@ -36,7 +38,7 @@ class SectionReader {
   void leave();
 
  private:
-  int section_ = -1;
+  Section section_ = Section::None;
   bool inParts_ = false;
   std::optional<PhotogroupReader> photogroups_;
 };

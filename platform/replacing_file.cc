@@ -1,4 +1,4 @@
-#include "gci/replacing_file.h"
+#include "platform/replacing_file.h"
 
 #include <QRandomGenerator>
 #include <QtGlobal>
@@ -164,7 +164,7 @@ bool isSameFile(const QString& a, const QString& b) {
   for (int i = 0; i < 2; ++i) {
     // No access beyond the attributes and every sharing mode: a file that
     // another program holds open is still recognised.
-    const HANDLE handle = CreateFileW(nativePath(*paths[i]).c_str(), FILE_READ_ATTRIBUTES,
+    const HANDLE handle = CreateFileW(ResolvedPath(*paths[i]).forSystem().c_str(), FILE_READ_ATTRIBUTES,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
@@ -177,7 +177,10 @@ bool isSameFile(const QString& a, const QString& b) {
 }
 
 ReplacingFile::ReplacingFile(const QString& path, Temporary temporary)
-    : path_(nativePath(path)), folder_(folderOf(path_)), handle_(INVALID_HANDLE_VALUE), kind_(temporary) {}
+    : path_(ResolvedPath(path).forSystem()),
+      folder_(folderOf(path_)),
+      handle_(INVALID_HANDLE_VALUE),
+      kind_(temporary) {}
 
 bool ReplacingFile::open() {
   // Checked here rather than left to the rename, which Windows itself
@@ -300,12 +303,13 @@ void onInterrupt(int) {
 bool isSameFile(const QString& a, const QString& b) {
   struct stat first {};
   struct stat second {};
-  return ::stat(nativePath(a).c_str(), &first) == 0 && ::stat(nativePath(b).c_str(), &second) == 0 &&
-         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+  return ::stat(ResolvedPath(a).forSystem().c_str(), &first) == 0 &&
+         ::stat(ResolvedPath(b).forSystem().c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+         first.st_ino == second.st_ino;
 }
 
 ReplacingFile::ReplacingFile(const QString& path, Temporary temporary)
-    : path_(nativePath(path)), handle_(-1), kind_(temporary) {}
+    : path_(ResolvedPath(path).forSystem()), handle_(-1), kind_(temporary) {}
 
 bool ReplacingFile::open() {
   if (!followLinks(path_, &path_)) return fail();

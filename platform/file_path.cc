@@ -1,4 +1,4 @@
-#include "block/file_path.h"
+#include "platform/file_path.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,47 +23,38 @@ std::wstring resolved(const std::wstring& path) {
   return full;
 }
 
-// A path as the system resolves it.
-struct FullPath {
-  // A drive or UNC path (D:\x, \\server\share\x); for a path with no such
-  // spelling (a volume named by its GUID, a device), what follows the
-  // \\?\ or \\.\ prefix.
-  std::wstring path;
-  bool belowPrefix = false;  // the second kind
-};
+}  // namespace
 
 // A \\?\ path reaches the system as it stands; every other path is
 // resolved first, \\.\ ones too ("..", ".", trailing dots and blanks of a
 // name, the current folder of a drive).
-FullPath fullPath(const QString& path) {
+ResolvedPath::ResolvedPath(const QString& path) {
   const std::wstring given = QDir::toNativeSeparators(path).toStdWString();
   const std::wstring full = startsWith(given, L"\\\\?\\") ? given : resolved(given);
-  if (startsWith(full, L"\\\\?\\UNC\\") || startsWith(full, L"\\\\.\\UNC\\")) return {L"\\\\" + full.substr(8)};
-  if (!startsWith(full, L"\\\\?\\") && !startsWith(full, L"\\\\.\\")) return {full};
-  const std::wstring rest = full.substr(4);
-  const bool drive = rest.size() >= 2 && rest[1] == L':' && (rest.size() == 2 || rest[2] == L'\\');
-  return {rest, !drive};
+  if (startsWith(full, L"\\\\?\\UNC\\") || startsWith(full, L"\\\\.\\UNC\\")) {
+    path_ = L"\\\\" + full.substr(8);
+  } else if (!startsWith(full, L"\\\\?\\") && !startsWith(full, L"\\\\.\\")) {
+    path_ = full;
+  } else {
+    const std::wstring rest = full.substr(4);
+    belowPrefix_ = !(rest.size() >= 2 && rest[1] == L':' && (rest.size() == 2 || rest[2] == L'\\'));
+    path_ = rest;
+  }
 }
-
-}  // namespace
 
 // Qt hands a path with the \\.\ prefix to the system untouched, while it
 // would take one with \\?\ for a UNC path; once a path is resolved, the two
 // prefixes reach the same file.
-QString systemPath(const QString& path) {
-  const FullPath full = fullPath(path);
-  return QString::fromStdWString(full.belowPrefix ? L"\\\\.\\" + full.path : full.path);
-}
+QString ResolvedPath::forQt() const { return QString::fromStdWString(belowPrefix_ ? L"\\\\.\\" + path_ : path_); }
 
-NativePath nativePath(const QString& path) {
-  const FullPath full = fullPath(path);
-  if (full.belowPrefix) return L"\\\\?\\" + full.path;
-  if (startsWith(full.path, L"\\\\")) return L"\\\\?\\UNC\\" + full.path.substr(2);
-  return L"\\\\?\\" + full.path;
+NativePath ResolvedPath::forSystem() const {
+  if (belowPrefix_) return L"\\\\?\\" + path_;
+  if (startsWith(path_, L"\\\\")) return L"\\\\?\\UNC\\" + path_.substr(2);
+  return L"\\\\?\\" + path_;
 }
 
 bool nothingAt(const QString& path) {
-  if (GetFileAttributesW(nativePath(path).c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+  if (GetFileAttributesW(ResolvedPath(path).forSystem().c_str()) != INVALID_FILE_ATTRIBUTES) return false;
   const DWORD error = GetLastError();
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
@@ -74,13 +65,15 @@ bool nothingAt(const QString& path) {
 
 #include <cerrno>
 
-QString systemPath(const QString& path) { return path; }
+ResolvedPath::ResolvedPath(const QString& path) : path_(path) {}
 
-NativePath nativePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString ResolvedPath::forQt() const { return path_; }
+
+NativePath ResolvedPath::forSystem() const { return QFile::encodeName(path_).toStdString(); }
 
 bool nothingAt(const QString& path) {
   struct stat status;
-  return stat(nativePath(path).c_str(), &status) != 0 && errno == ENOENT;
+  return stat(ResolvedPath(path).forSystem().c_str(), &status) != 0 && errno == ENOENT;
 }
 
 #endif

@@ -1,4 +1,4 @@
-#include "app/local_encoding.h"
+#include "platform/local_encoding.h"
 
 #include "tests/support/qt_print.h"
 

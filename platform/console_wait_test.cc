@@ -1,4 +1,4 @@
-#include "app/console_wait.h"
+#include "platform/console_wait.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,17 @@
-#include "block/file_path.h"
+#include "platform/file_path.h"
 
 #include "tests/support/qt_print.h"
+#include "tests/support/scratch_files.h"
 
 #include <gtest/gtest.h>
 
 #include <QChar>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 
+#include <cstdio>
+#include <string>
 #include <utility>
 
 namespace {
@@ -35,7 +41,7 @@ TEST(DeviceNamesTest, RefusedOnWindowsOnly) {
 #if defined(Q_OS_WIN)
 // Every path but a \\?\ one is resolved as Windows resolves it, \\.\ paths
 // too; a path with no drive or UNC spelling stays absolute.
-TEST(SystemPathTest, ResolvesAsWindowsDoes) {
+TEST(ResolvedPathTest, ResolvesAsWindowsDoes) {
   const struct {
     const char* given;
     const char* system;     // for the Qt file classes
@@ -51,10 +57,44 @@ TEST(SystemPathTest, ResolvesAsWindowsDoes) {
        L"\\\\?\\Volume{01234567-89ab-cdef-0123-456789abcdef}\\survey\\block.xml"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(systemPath(QString::fromLatin1(c.given)), QString::fromLatin1(c.system)) << c.given;
-    EXPECT_EQ(nativePath(QString::fromLatin1(c.given)), std::wstring(c.native)) << c.given;
+    const ResolvedPath resolved(QString::fromLatin1(c.given));
+    EXPECT_EQ(resolved.forQt(), QString::fromLatin1(c.system)) << c.given;
+    EXPECT_EQ(resolved.forSystem(), std::wstring(c.native)) << c.given;
   }
 }
 #endif
+
+// The reader opens a file by forQt(), the writer and the identity check by
+// forSystem(): however the path is spelled, both reach the one file.
+TEST(ResolvedPathTest, BothSpellingsReachTheSameFile) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  ASSERT_TRUE(QDir(dir.path()).mkdir("survey"));
+  const QString file = dir.path() + "/survey/block.xml";
+  ASSERT_TRUE(writeFile(file, "the block"));
+  QStringList spellings = {file, dir.path() + "/survey/../survey/./block.xml"};
+#if defined(Q_OS_WIN)
+  const QString native = QDir::toNativeSeparators(file);
+  spellings << native + ". . "
+            << "\\\\.\\" + native << "\\\\?\\" + native
+            << "\\\\.\\" + QDir::toNativeSeparators(dir.path()) + "\\survey\\..\\survey\\block.xml";
+#endif
+  for (const QString& spelling : spellings) {
+    const ResolvedPath resolved(spelling);
+    QFile byQt(resolved.forQt());
+    ASSERT_TRUE(byQt.open(QIODevice::ReadOnly)) << spelling.toStdString();
+    EXPECT_EQ(byQt.readAll(), QByteArray("the block")) << spelling.toStdString();
+#if defined(Q_OS_WIN)
+    std::FILE* const bySystem = _wfopen(resolved.forSystem().c_str(), L"rb");
+#else
+    std::FILE* const bySystem = std::fopen(resolved.forSystem().c_str(), "rb");
+#endif
+    ASSERT_NE(bySystem, nullptr) << spelling.toStdString();
+    char text[16] = {};
+    const std::size_t got = std::fread(text, 1, sizeof text, bySystem);
+    std::fclose(bySystem);
+    EXPECT_EQ(std::string(text, got), "the block") << spelling.toStdString();
+  }
+}
 
 }  // namespace

@@ -3,7 +3,7 @@
 // Writing a file so that it either appears complete or not at all, whatever
 // becomes of the process, and telling whether two paths name one file.
 
-#include "block/file_path.h"
+#include "platform/file_path.h"
 
 #include <QString>
 

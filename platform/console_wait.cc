@@ -1,6 +1,6 @@
-#include "app/console_wait.h"
+#include "platform/console_wait.h"
 
-#include "app/console_output.h"
+#include "platform/console_output.h"
 
 #if defined(Q_OS_WIN)
 #ifndef NOMINMAX

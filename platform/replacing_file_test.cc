@@ -1,4 +1,4 @@
-#include "gci/replacing_file.h"
+#include "platform/replacing_file.h"
 
 #include "tests/support/scratch_files.h"
 
@@ -55,13 +55,15 @@ std::vector<SpellingRow> spellingRows() {
 #if defined(Q_OS_WIN)
     {"HardLink", true,
      [](const QString& dir) {
-       CreateHardLinkW(nativePath(dir + "/link.xml").c_str(), nativePath(dir + "/a.gci").c_str(), nullptr);
+       CreateHardLinkW(ResolvedPath(dir + "/link.xml").forSystem().c_str(),
+                       ResolvedPath(dir + "/a.gci").forSystem().c_str(), nullptr);
        return dir + "/link.xml";
      }},
     {"OtherCase", true, [](const QString& dir) { return dir + "/A.GCI"; }},
     {"TrailingBlank", true, [](const QString& dir) { return dir + "/a.gci "; }},
     {"Backslashes", true, [](const QString& dir) { return QDir::toNativeSeparators(dir) + "\\a.gci"; }},
-    {"DevicePath", true, [](const QString& dir) { return QString::fromStdWString(nativePath(dir + "/a.gci")); }},
+    {"DevicePath", true,
+     [](const QString& dir) { return QString::fromStdWString(ResolvedPath(dir + "/a.gci").forSystem()); }},
 #else
     {"HardLink", true,
      [](const QString& dir) {
