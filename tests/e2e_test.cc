@@ -447,6 +447,25 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Conversions -----------------------------------------------------------------
 
+// The tests compare logs with logIs(): a line given by its catalogue form
+// stands for any line of that form, a line given as text for itself alone.
+TEST_F(e2e, LogComparisonTakesAFormForAnyLineOfIt) {
+  writeFile(path("block.xml"), sampleBlock());
+  const ToolRun r = run({path("block.xml")});
+  EXPECT_TRUE(exited(r, 0));
+  Lines expected = convertedLines(path("block.xml"), beside(dir(), "block.gci"));
+  ASSERT_EQ(expected[2], kSampleSummary);
+  expected[2] = logLine(LogLineKind::Written).form;
+  EXPECT_TRUE(logIs(r, expected));
+  expected[2] = "Written: 2 control points (0 check points), 1 measurement";
+  const testing::AssertionResult differs = logIs(r, expected);
+  EXPECT_FALSE(differs);
+  EXPECT_NE(std::string(differs.message()).find("line 3: expected \"Written: 2 control points"), std::string::npos)
+      << differs.message();
+  expected.pop_back();
+  EXPECT_FALSE(logIs(r, expected));
+}
+
 struct GoldenRow {
   const char* label;
   const char* workDir;    // below the scratch directory

@@ -82,9 +82,9 @@ inline const std::string kOpenFailed = logLine(LogLineKind::OpenFailed).form;
 // quote that opens the reason.
 std::string writeFailedStart(const QString& output);
 
-// The lines a finished conversion logs after its summary, as the catalogue
-// forms of their kinds: their figures vary from run to run, and logIs()
-// takes any line of such a form.
+// The lines a conversion that wrote its GCI file logs after the summary, as
+// the catalogue forms of their kinds: their figures vary from run to run,
+// and logIs() takes any line of such a form. Empty while there are none.
 extern const Lines kConversionEnd;
 
 // The log of a conversion of `input` that wrote `output`: its `warnings`
