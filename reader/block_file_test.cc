@@ -84,6 +84,7 @@ TEST_F(BlockFileTest, WalksOnlyTheFirstBlockOfTheRoot) {
                <controlpoints><P/></controlpoints></Block>
              <Block><ControlPoints><P><Name>second block</Name></P></ControlPoints></Block>
            </AnyName>)");
+  LogCapture log;
   EXPECT_TRUE(loadBlockFile(dir_.filePath("block.xml")));
   ASSERT_EQ(controlPoints.size(), 2u);
   EXPECT_EQ(controlPoints[0].name, "1");
@@ -208,6 +209,7 @@ TEST_P(EncodingTest, DecodesNamesAndPaths) {
   } else {
     bytes = (c.byteOrderMark ? QByteArray("\xEF\xBB\xBF") : QByteArray()) + text.toUtf8();
   }
+  LogCapture log;
   ASSERT_TRUE(loadBlockFile(write(bytes)));
   ASSERT_EQ(controlPoints.size(), 1u);
   EXPECT_EQ(controlPoints[0].name, QString::fromUtf8("Stra\xC3\x9F"
@@ -314,6 +316,7 @@ TEST_F(BlockFileTest, ErrorPositionAfterInvalidCodeUnits) {
       {"UTF-32LE unit beyond U+10FFFF", {0x110000}, 4, false},
       {"UTF-32BE two units beyond U+10FFFF", {0x7FFFFFFF, 0x110000}, 4, true},
   };
+  LogCapture log;
   for (const Case& c : cases) {
     const std::vector<std::uint32_t> text =
         std::vector<std::uint32_t>{0xFEFF} + units("<R>") + c.invalid + units("\nab</X></R>");

@@ -194,7 +194,7 @@ TEST(DamagedFile, TruncatedAtManyOffsets) {
       EXPECT_TRUE(c.loadFailed());
     } else {
       EXPECT_TRUE(c.converted());
-      EXPECT_EQ(c.gci(), exampleGci());
+      EXPECT_TRUE(sameText(c.gci(), exampleGci()));
     }
   }
 }
@@ -237,11 +237,11 @@ TEST(DamagedFile, InvalidUtf8IsReadAsReplacementCharacters) {
     // The damaged bytes become U+FFFD (one or more), written in the local
     // encoding (UTF-8 here, the code page's replacement in an ANSI code
     // page); the rest is kept.
-    EXPECT_TRUE(startsWith(gci, "1\r\nP")) << gci;
-    EXPECT_NE(gci.find(local8Bit(QString(QChar(0xFFFD)))), std::string::npos) << gci;
+    EXPECT_TRUE(startsWith(gci, "1\r\nP")) << shownLine(gci);
+    EXPECT_NE(gci.find(local8Bit(QString(QChar(0xFFFD)))), std::string::npos) << shownLine(gci);
     EXPECT_EQ(gci.find(bad.bytes), std::string::npos) << "raw invalid bytes reached the output";
-    EXPECT_NE(gci.find("Q       "), std::string::npos) << gci;
-    EXPECT_NE(gci.find("\r\nimg"), std::string::npos) << gci;
+    EXPECT_NE(gci.find("Q       "), std::string::npos) << shownLine(gci);
+    EXPECT_NE(gci.find("\r\nimg"), std::string::npos) << shownLine(gci);
   }
 }
 
@@ -265,7 +265,7 @@ TEST(DamagedFile, NulBytes) {
     c.run();
     if (bad.converts) {
       EXPECT_TRUE(c.converted());
-      EXPECT_EQ(c.gci(), exampleGci());
+      EXPECT_TRUE(sameText(c.gci(), exampleGci()));
     } else {
       EXPECT_TRUE(c.loadFailed());
     }
@@ -286,7 +286,7 @@ TEST(DamagedFile, Utf16WithoutByteOrderMarkIsRecognised) {
     Conversion c(utf16(block, bigEndian));
     c.run();
     ASSERT_TRUE(c.converted());
-    EXPECT_EQ(c.gci(), exampleGci());
+    EXPECT_TRUE(sameText(c.gci(), exampleGci()));
   }
   // Cut in the middle of a character, the text is no longer a document.
   Conversion odd(utf16(block, false).substr(0, 2001));
@@ -306,7 +306,7 @@ TEST(HostileFile, NestedEntitiesAreNotExpanded) {
   Conversion c(block);
   c.run({}, 20000);
   ASSERT_TRUE(c.converted());
-  EXPECT_EQ(c.gci(), oneMeasurementGci("&lol12;", 1, 2, 3, "&lol12;", -0.5, -0.5));
+  EXPECT_TRUE(sameText(c.gci(), oneMeasurementGci("&lol12;", 1, 2, 3, "&lol12;", -0.5, -0.5)));
 }
 
 TEST(HostileFile, ExternalEntitiesAndSystemIdsAreNeverRead) {
@@ -341,7 +341,7 @@ TEST(HostileFile, ExternalEntitiesAndSystemIdsAreNeverRead) {
     Conversion c(block);
     c.run({}, 20000);
     ASSERT_TRUE(c.converted());
-    EXPECT_EQ(c.gci(), oneMeasurementGci("&secret;", 1, 2, 3, "&pipe;", -0.5, -0.5));
+    EXPECT_TRUE(sameText(c.gci(), oneMeasurementGci("&secret;", 1, 2, 3, "&pipe;", -0.5, -0.5)));
   }
 }
 
@@ -376,7 +376,7 @@ TEST(HostileFile, NestingHundredsOfThousandsDeep) {
       EXPECT_TRUE(c.loadFailed());
     } else {
       EXPECT_TRUE(c.converted());
-      EXPECT_EQ(c.gci(), deep.gci);
+      EXPECT_TRUE(sameText(c.gci(), deep.gci));
     }
   }
 }
@@ -388,21 +388,21 @@ TEST(HostileFile, FiveMegabyteNames) {
     Conversion c(oneMeasurementBlock("10", "10", "1", "img.jpg", huge, "1", "2", "3", "1", "4", "5"));
     c.run();
     ASSERT_TRUE(c.converted());
-    EXPECT_EQ(c.gci(), oneMeasurementGci(huge, 1, 2, 3, "img", -0.5, -0.5));
+    EXPECT_TRUE(sameText(c.gci(), oneMeasurementGci(huge, 1, 2, 3, "img", -0.5, -0.5)));
   }
   {
     SCOPED_TRACE("an image path");
     Conversion c(oneMeasurementBlock("10", "10", "1", "dir/" + huge + ".jpg", "P", "1", "2", "3", "1", "4", "5"));
     c.run();
     ASSERT_TRUE(c.converted());
-    EXPECT_EQ(c.gci(), oneMeasurementGci("P", 1, 2, 3, huge, -0.5, -0.5));
+    EXPECT_TRUE(sameText(c.gci(), oneMeasurementGci("P", 1, 2, 3, huge, -0.5, -0.5)));
   }
   {
     SCOPED_TRACE("an element name");
     Conversion c(exampleWith("<ControlPoints>", "<" + huge + ">x</" + huge + ">"));
     c.run();
     ASSERT_TRUE(c.converted());
-    EXPECT_EQ(c.gci(), exampleGci());
+    EXPECT_TRUE(sameText(c.gci(), exampleGci()));
   }
   {
     SCOPED_TRACE("an unclosed attribute value");
@@ -434,7 +434,7 @@ TEST(HostileFile, ExtremeNumbersInEveryNumericField) {
     // Width, height and both ids read as 0, so the measurement moves by half a pixel.
     const double x = (number.value - 0.0) + 0.5;
     const double y = (0.0 - number.value) - 0.5;
-    EXPECT_EQ(c.gci(), oneMeasurementGci("P", number.value, number.value, number.value, "img", x, y));
+    EXPECT_TRUE(sameText(c.gci(), oneMeasurementGci("P", number.value, number.value, number.value, "img", x, y)));
   }
   // The widest value prints whole: 309 digits before the point.
   Conversion wide(oneMeasurementBlock("0", "0", "1", "i", "P", "1e308", "0", "0", "1", "0", "0"));
@@ -442,7 +442,7 @@ TEST(HostileFile, ExtremeNumbersInEveryNumericField) {
   ASSERT_TRUE(wide.converted());
   const std::string line = split(wide.gci(), "\r\n")[1];
   EXPECT_EQ(line.compare(0, 13, "P 10000000000"), 0) << line;
-  EXPECT_EQ(split(line, " ")[1].size(), 309u + 9u) << line;
+  EXPECT_EQ(split(line, " ")[1], formatted(0, 8, 1e308));
 }
 
 TEST(HostileFile, IntegersAtTheirLimits) {
@@ -469,7 +469,7 @@ TEST(HostileFile, IntegersAtTheirLimits) {
     // A photo id that names no photo gets the default entry: no name, size 0.
     const double mx = limit.image.empty() ? 0.5 : limit.mx;
     const double my = limit.image.empty() ? -0.5 : limit.my;
-    EXPECT_EQ(c.gci(), oneMeasurementGci("P", 1, 2, 3, limit.image, mx, my));
+    EXPECT_TRUE(sameText(c.gci(), oneMeasurementGci("P", 1, 2, 3, limit.image, mx, my)));
   }
 }
 

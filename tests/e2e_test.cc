@@ -80,7 +80,7 @@ ToolRun runProgram(const QString& program, const QStringList& args) {
 // The run loaded `input` and then failed to write `output`, saying why.
 void expectWriteFailed(const ToolRun& r, const QString& input, const QString& output) {
   EXPECT_TRUE(exited(r, 1));
-  const Lines err = lines(r.err);
+  const Lines err = r.errLines();
   ASSERT_EQ(err.size(), 2u) << r.err;
   EXPECT_EQ(err[0], filePathLine(input));
   const std::string start = writeFailedStart(output);
@@ -204,58 +204,6 @@ TEST_F(e2e, InstallsTheToolAndAManPageThatRenders) {
 }
 #endif
 
-// --- Warnings ------------------------------------------------------------------
-
-struct WarningRow {
-  const char* label;
-  QByteArray nameXml;
-  QByteArray extraPhotos;  // after photo 1, in the same group
-  QByteArray measurement;  // replaces the sample's one measurement
-  std::string warning;
-  std::string gciName;
-  std::string gciMeasurement;  // the measurement line without CR LF
-};
-using Warnings = Table<WarningRow>;
-
-const QByteArray kSampleMeasurement = "<Measurement><PhotoId>1</PhotoId><x>0</x><y>0</y></Measurement>";
-
-// Each warning goes between "filePath:" and "Generate file:", and the GCI
-// bytes are those the same block gives without the warning's cause, apart
-// from the field that causes it.
-TEST_P(Warnings, IsLoggedAndLeavesTheOutputAlone) {
-  const WarningRow& row = GetParam();
-  QByteArray xml = sampleBlock(row.nameXml);
-  xml.replace("</Photo></Photogroup>", "</Photo>" + row.extraPhotos + "</Photogroup>");
-  if (!row.measurement.isEmpty()) xml.replace(kSampleMeasurement, row.measurement);
-  writeFile(path("block.xml"), xml);
-  const ToolRun r = run({path("block.xml")});
-  EXPECT_TRUE(exited(r, 0));
-  Lines expected = convertedLines(path("block.xml"), beside(dir(), "block.gci"));
-  expected.insert(expected.begin() + 1, row.warning);
-  EXPECT_EQ(lines(r.err), expected);
-  EXPECT_EQ(readFile(path("block.gci")), "1\r\n" + row.gciName +
-                                             "         512.67890000 431.25000000       87.500 1\r\n1\r\n" +
-                                             row.gciMeasurement + "\r\n");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    e2e, Warnings,
-    testing::Values(
-        WarningRow{"SharedId", "GCP_01", "<Photo><Id>1</Id><ImagePath>b/IMG_9.JPG</ImagePath></Photo>", "",
-                   R"(Warning: photo id 1 is shared: kept "D:\\img\\IMG_0001.JPG", dropped "b/IMG_9.JPG")", "GCP_01",
-                   "IMG_0001        -199.50000000         149.50000000 1"},
-        WarningRow{"UnknownId", "GCP_01", "", "<Measurement><PhotoId>7</PhotoId><x>0</x><y>0</y></Measurement>",
-                   R"(Warning: photo id 7 is named by 1 measurement but no photo has it: control point "GCP_01")",
-                   "GCP_01", "           0.50000000          -0.50000000 1"},
-        WarningRow{"BlankInName", "GCP 01", "", "", R"(Warning: control point "GCP 01" has blanks in its name)",
-                   "GCP 01", "IMG_0001        -199.50000000         149.50000000 1"},
-        WarningRow{"EmptyName", "", "", "", "Warning: control point 1 has an empty name", "",
-                   "IMG_0001        -199.50000000         149.50000000 1"},
-        WarningRow{"OutsideImage", "GCP_01", "", "<Measurement><PhotoId>1</PhotoId><x>401</x><y>0</y></Measurement>",
-                   R"(Warning: control point "GCP_01" has 1 of 1 measurements outside their image: photo 1)", "GCP_01",
-                   "IMG_0001         201.50000000         149.50000000 1"}),
-    RowLabel());
-
 #ifdef Q_OS_UNIX
 // Output that cannot be written is a failure even for the usage line.
 TEST_F(e2e, FullStandardOutputFails) {
@@ -283,7 +231,7 @@ TEST_F(e2e, FileNamedLikeAnOptionConvertsAsDotSlash) {
   const ToolRun r = run({"./--help"}, dir());
   EXPECT_TRUE(exited(r, 0));
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(lines(r.err), convertedLines("./--help", beside(".", "--help.gci")));
+  EXPECT_TRUE(logIs(r, convertedLines("./--help", beside(".", "--help.gci"))));
   EXPECT_EQ(readFile(path("--help.gci")), sampleGci());
 }
 
@@ -313,16 +261,16 @@ TEST_F(e2e, ArgumentsAfterTheFirstAreIgnored) {
   Lines expected = convertedLines("block.xml", beside(".", "block.gci"));
   expected.insert(expected.begin(),
                   R"(Warning: only the first argument is converted; ignored: "other.xml", "--version")");
-  EXPECT_EQ(lines(r.err), expected);
+  EXPECT_TRUE(logIs(r, expected));
   EXPECT_EQ(readFile(path("block.gci")), sampleGci());
   EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml", "other.xml"}));
 
   // The warning comes first, so it is there also when the first one fails.
   const ToolRun missing = run({"missing.xml", "other.xml"}, dir());
   EXPECT_TRUE(exited(missing, 1));
-  EXPECT_EQ(lines(missing.err),
-            (Lines{R"(Warning: only the first argument is converted; ignored: "other.xml")", kOpenFailed,
-                   reasonLine("missing.xml", "Cannot open the file: No such file or directory")}));
+  EXPECT_TRUE(
+      logIs(missing, Lines{R"(Warning: only the first argument is converted; ignored: "other.xml")", kOpenFailed,
+                           reasonLine("missing.xml", "Cannot open the file: No such file or directory")}));
   EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml", "other.xml"}));
 }
 
@@ -347,7 +295,7 @@ TEST_P(LoadFailure, SaysWhyAndWritesNothing) {
 
   const ToolRun r = run({input});
   EXPECT_TRUE(exited(r, 1));
-  const Lines err = lines(r.err);
+  const Lines err = r.errLines();
   ASSERT_EQ(err.size(), 2u) << r.err;
   EXPECT_EQ(err[0], kOpenFailed);
   if (row.reason.empty()) {
@@ -409,7 +357,7 @@ TEST_F(e2e, UnopenableInputGivesTheSystemsReason) {
   const QString throughFile = path("block.xml/x.xml");
   const ToolRun through = run({throughFile});
   EXPECT_TRUE(exited(through, 1));
-  EXPECT_EQ(lines(through.err), (Lines{kOpenFailed, reasonLine(throughFile, "Cannot open the file: Not a directory")}));
+  EXPECT_TRUE(logIs(through, Lines{kOpenFailed, reasonLine(throughFile, "Cannot open the file: Not a directory")}));
 
   ASSERT_TRUE(QDir(dir()).mkdir("locked"));
   const QString locked = path("locked/block.xml");
@@ -434,7 +382,7 @@ TEST_F(e2e, UnopenableInputGivesTheSystemsReason) {
   const ToolRun denied = runTool(options);
   chmod(QFile::encodeName(path("locked")).constData(), 0700);
   EXPECT_TRUE(exited(denied, 1));
-  EXPECT_EQ(lines(denied.err), (Lines{kOpenFailed, reasonLine(locked, "Cannot open the file: Permission denied")}));
+  EXPECT_TRUE(logIs(denied, Lines{kOpenFailed, reasonLine(locked, "Cannot open the file: Permission denied")}));
   EXPECT_EQ(listDir(path("locked")), Lines{"block.xml"});
 }
 #endif
@@ -451,8 +399,8 @@ TEST_P(DeviceName, IsRefused) {
   const QString input = QString::fromLatin1(GetParam());
   const ToolRun r = run({input}, dir());
   EXPECT_TRUE(exited(r, 1));
-  EXPECT_EQ(lines(r.err), (Lines{kOpenFailed, reasonLine(input, input.left(3).toUpper().toStdString() +
-                                                                    " is a device name reserved on Windows")}));
+  EXPECT_TRUE(logIs(r, Lines{kOpenFailed, reasonLine(input, input.left(3).toUpper().toStdString() +
+                                                                " is a device name reserved on Windows")}));
   EXPECT_EQ(listDir(dir()), Lines{});
 }
 
@@ -474,7 +422,7 @@ TEST_P(NoOutput, LogsTheInputOnlyAndSucceeds) {
   writeFile(input, GetParam().content);
   const ToolRun r = run({input});
   EXPECT_TRUE(exited(r, 0));
-  EXPECT_EQ(lines(r.err), (Lines{filePathLine(input), "Warning: no GCI file written: " + GetParam().why}));
+  EXPECT_TRUE(logIs(r, Lines{filePathLine(input), "Warning: no GCI file written: " + GetParam().why}));
   EXPECT_EQ(listDir(dir()), Lines{"block.xml"});
 }
 
@@ -499,6 +447,25 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Conversions -----------------------------------------------------------------
 
+// The tests compare logs with logIs(): a line given by its catalogue form
+// stands for any line of that form, a line given as text for itself alone.
+TEST_F(e2e, LogComparisonTakesAFormForAnyLineOfIt) {
+  writeFile(path("block.xml"), sampleBlock());
+  const ToolRun r = run({path("block.xml")});
+  EXPECT_TRUE(exited(r, 0));
+  Lines expected = convertedLines(path("block.xml"), beside(dir(), "block.gci"));
+  ASSERT_EQ(expected[2], kSampleSummary);
+  expected[2] = logLine(LogLineKind::Written).form;
+  EXPECT_TRUE(logIs(r, expected));
+  expected[2] = "Written: 2 control points (0 check points), 1 measurement";
+  const testing::AssertionResult differs = logIs(r, expected);
+  EXPECT_FALSE(differs);
+  EXPECT_NE(std::string(differs.message()).find("line 3: expected \"Written: 2 control points"), std::string::npos)
+      << differs.message();
+  expected.pop_back();
+  EXPECT_FALSE(logIs(r, expected));
+}
+
 struct GoldenRow {
   const char* label;
   const char* workDir;    // below the scratch directory
@@ -514,11 +481,15 @@ TEST_P(Golden, ExampleBlockGivesExampleGci) {
   const GoldenRow& row = GetParam();
   ASSERT_TRUE(QDir(dir()).mkdir("in"));
   ASSERT_TRUE(QFile::copy(exampleBlockPath(), path("in/block.xml")));
-  const QString argument = QString::fromLatin1(row.argument).arg(dir(), QDir::toNativeSeparators(dir()));
+  // Not QString::arg(), which warns of every placeholder a row leaves out.
+  auto filled = [this](const char* pattern) {
+    return QString::fromLatin1(pattern).replace("%1", dir()).replace("%2", QDir::toNativeSeparators(dir()));
+  };
+  const QString argument = filled(row.argument);
   const ToolRun r = run({argument}, path(row.workDir));
   EXPECT_TRUE(exited(r, 0));
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(lines(r.err), exampleLines(argument, beside(QString::fromLatin1(row.outputDir).arg(dir()), "block.gci")));
+  EXPECT_TRUE(logIs(r, exampleLines(argument, beside(filled(row.outputDir), "block.gci"))));
   EXPECT_EQ(readFile(path("in/block.gci")), exampleGci());
   EXPECT_EQ(listDir(path("in")), (Lines{"block.gci", "block.xml"}));
 }
@@ -569,8 +540,8 @@ TEST_F(e2e, VolumeGuidPath) {
   ASSERT_TRUE(writeFile(path("block.xml"), sampleBlock()));
   const ToolRun r = run({inFolder + QStringLiteral("\\block.xml")});
   EXPECT_TRUE(exited(r, 0));
-  EXPECT_EQ(lines(r.err),
-            convertedLines(inFolder + QStringLiteral("\\block.xml"), inFolder + QStringLiteral("\\block.gci")));
+  EXPECT_TRUE(
+      logIs(r, convertedLines(inFolder + QStringLiteral("\\block.xml"), inFolder + QStringLiteral("\\block.gci"))));
   EXPECT_EQ(readFile(path("block.gci")), sampleGci());
 }
 #endif
@@ -588,7 +559,7 @@ TEST_F(e2e, DriveLetterPath) {
   const QString argument = QDir::toNativeSeparators(scratch + "/block.xml");
   const ToolRun r = run({argument});
   EXPECT_TRUE(exited(r, 0));
-  EXPECT_EQ(lines(r.err), exampleLines(argument, beside(scratch, "block.gci")));
+  EXPECT_TRUE(logIs(r, exampleLines(argument, beside(scratch, "block.gci"))));
   EXPECT_EQ(readFile(scratch + "/block.gci"), exampleGci());
   EXPECT_EQ(listDir(scratch), (Lines{"block.gci", "block.xml"}));
 
@@ -598,7 +569,7 @@ TEST_F(e2e, DriveLetterPath) {
   const QString driveRelative = scratch.left(2) + "block.xml";
   const ToolRun relative = run({driveRelative}, scratch);
   EXPECT_TRUE(exited(relative, 0));
-  EXPECT_EQ(lines(relative.err), exampleLines(driveRelative, scratch.left(2) + "block.gci"));
+  EXPECT_TRUE(logIs(relative, exampleLines(driveRelative, scratch.left(2) + "block.gci")));
   EXPECT_EQ(readFile(scratch + "/block.gci"), exampleGci());
   EXPECT_FALSE(exists(scratch.left(3) + "block.gci"));
 }
@@ -633,7 +604,7 @@ TEST_P(UnicodePath, Converts) {
     QFile::remove(folderPath + "/" + gciName);
     const ToolRun r = run({given.argument}, given.workDir);
     EXPECT_TRUE(exited(r, 0));
-    EXPECT_EQ(lines(r.err), convertedLines(given.argument, beside(given.outputDir, gciName)));
+    EXPECT_TRUE(logIs(r, convertedLines(given.argument, beside(given.outputDir, gciName))));
     EXPECT_EQ(readFile(folderPath + "/" + gciName), sampleGci());
     EXPECT_EQ(listDir(folderPath), (Lines{gciName.toStdString(), name.toStdString()}));
   }
@@ -660,7 +631,7 @@ TEST_F(e2e, LongPathConvertsInBothLoads) {
     writeFile(input, start + sampleBlock());
     const ToolRun r = run({input});
     EXPECT_TRUE(exited(r, 0));
-    EXPECT_EQ(lines(r.err), convertedLines(input, beside(folder, "block.gci")));
+    EXPECT_TRUE(logIs(r, convertedLines(input, beside(folder, "block.gci"))));
     EXPECT_EQ(readFile(folder + "/block.gci"), sampleGci());
     ASSERT_TRUE(QFile::remove(folder + "/block.gci"));
   }
@@ -670,7 +641,7 @@ TEST_F(e2e, OnlyTheLastSuffixIsReplaced) {
   writeFile(path("block.final.xml"), sampleBlock());
   const ToolRun r = run({path("block.final.xml")});
   EXPECT_TRUE(exited(r, 0));
-  EXPECT_EQ(lines(r.err), convertedLines(path("block.final.xml"), beside(dir(), "block.final.gci")));
+  EXPECT_TRUE(logIs(r, convertedLines(path("block.final.xml"), beside(dir(), "block.final.gci"))));
   EXPECT_EQ(readFile(path("block.final.gci")), sampleGci());
   EXPECT_EQ(listDir(dir()), (Lines{"block.final.gci", "block.final.xml"}));
 }
@@ -686,7 +657,7 @@ TEST_F(e2e, SecondRunReplacesTheEarlierOutput) {
   writeFile(input, sampleBlock("SECOND"));
   const ToolRun r = run({input});
   EXPECT_TRUE(exited(r, 0));
-  EXPECT_EQ(lines(r.err), convertedLines(input, beside(dir(), "block.gci")));
+  EXPECT_TRUE(logIs(r, convertedLines(input, beside(dir(), "block.gci"))));
   EXPECT_EQ(readFile(path("block.gci")), sampleGci("SECOND"));
   EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml"}));
 }
@@ -728,7 +699,7 @@ TEST_P(GermanLocale, GivesTheSameBytes) {
   for (const auto& [name, value] : GetParam().variables) env.emplace_back(name, value);
   const ToolRun r = run({path("block.xml")}, QString(), env);
   EXPECT_TRUE(exited(r, 0));
-  EXPECT_EQ(lines(r.err), exampleLines(path("block.xml"), beside(dir(), "block.gci")));
+  EXPECT_TRUE(logIs(r, exampleLines(path("block.xml"), beside(dir(), "block.gci"))));
   const std::string text = readFile(path("block.gci"));
   EXPECT_EQ(text, exampleGci());
 
@@ -771,7 +742,7 @@ TEST_P(LocaleEncoding, WritesTextsInTheLocaleCharacterSet) {
   EXPECT_TRUE(exited(r, 0));
   Lines expected = convertedLines(path("block.xml"), beside(dir(), "block.gci"));
   expected.insert(expected.begin() + 1, "Warning: control point \"Stra" + row.eszett + "e 1\" has blanks in its name");
-  EXPECT_EQ(lines(r.err), expected);
+  EXPECT_TRUE(logIs(r, expected));
   EXPECT_EQ(readFile(path("block.gci")), sampleGci("Stra" + row.eszett + "e 1", "Stra" + row.eszett + "e"));
 }
 
@@ -811,8 +782,11 @@ TEST_P(ByteName, IsOpenedAndAnsweredByTheSameBytes) {
   options.env = {{"LC_ALL", row.locale}};
   const ToolRun r = runTool(options);
   EXPECT_TRUE(exited(r, 0));
-  EXPECT_EQ(lines(r.err), (Lines{"filePath: \"" + row.shown + ".xml\"", "Generate file:  \"./" + row.shown + ".gci\"",
-                                 kSampleSummary}));
+  // quoted() cannot give the \uDCxx that the first two lines show.
+  Lines expected = convertedLines("S", "./S.gci");
+  expected[0] = "filePath: \"" + row.shown + ".xml\"";
+  expected[1] = "Generate file:  \"./" + row.shown + ".gci\"";
+  EXPECT_TRUE(logIs(r, expected));
   std::ifstream output(dirBytes +
                            "/S\xFC"
                            "d.gci",
@@ -830,6 +804,13 @@ TEST_P(ByteName, IsOpenedAndAnsweredByTheSameBytes) {
                             "d.gci",
                             "S\xFC"
                             "d.xml"}));
+  // Removed by their bytes, so that QTemporaryDir, which cannot name them
+  // either, removes the directory without a warning.
+  for (const std::string& name : entries) {
+    if (name != "." && name != "..") {
+      EXPECT_EQ(::unlink((dirBytes + "/" + name).c_str()), 0) << name;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(e2e, ByteName,
@@ -989,8 +970,8 @@ TEST_F(e2e, FullDiskKeepsTheEarlierOutput) {
 
     const ToolRun r = run({small + "/block.xml"});
     expectWriteFailed(r, small + "/block.xml", small + "/block.gci");
-    EXPECT_EQ(lines(r.err), (Lines{filePathLine(small + "/block.xml"),
-                                   writeFailedStart(small + "/block.gci") + "No space left on device\""}));
+    EXPECT_TRUE(logIs(r, Lines{filePathLine(small + "/block.xml"),
+                               writeFailedStart(small + "/block.gci") + "No space left on device\""}));
     EXPECT_EQ(readFile(small + "/block.gci"), "earlier output\r\n");
     EXPECT_EQ(listDir(small), before);
   }
@@ -1019,7 +1000,7 @@ TEST_F(e2e, FileSizeLimitFailsLikeAnyWrite) {
   options.fileSizeLimit = 16 * 1024;
   const ToolRun r = runTool(options);
   EXPECT_TRUE(exited(r, 1));
-  EXPECT_EQ(lines(r.err), (Lines{filePathLine(input), writeFailedStart(path("block.gci")) + "File too large\""}));
+  EXPECT_TRUE(logIs(r, Lines{filePathLine(input), writeFailedStart(path("block.gci")) + "File too large\""}));
   EXPECT_EQ(readFile(path("block.gci")), "earlier output\r\n");
   EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml"}));
 }
@@ -1069,7 +1050,7 @@ TEST_F(e2e, InterruptMidWriteLeavesTheEarlierOutput) {
     ::kill(static_cast<pid_t>(tool.pid()), SIGCONT);
     const ToolRun r = tool.finish();
     EXPECT_TRUE(r.crashed && r.exitCode == signal) << r.describe();
-    EXPECT_EQ(r.errLines(), (Lines{filePathLine(input), logLine(LogLineKind::Interrupted).form}));
+    EXPECT_TRUE(logIs(r, Lines{filePathLine(input), logLine(LogLineKind::Interrupted).form}));
     EXPECT_EQ(readFile(path("block.gci")), "earlier output\r\n");
     EXPECT_EQ(listDir(dir()), (Lines{"block.gci", "block.xml"}));
   }
@@ -1165,9 +1146,9 @@ TEST_F(e2e, ReadOnlyDirectoryKeepsTheEarlierOutput) {
     ASSERT_EQ(chmodPath(ro, 0755), 0);
     if (IsSkipped() || HasFatalFailure()) return;
     EXPECT_TRUE(exited(r, 1));
-    EXPECT_EQ(lines(r.err), (Lines{filePathLine(ro + "/block.xml"),
-                                   writeFailedStart(ro + "/block.gci") +
-                                       "Cannot create a file in the output's folder: Permission denied\""}));
+    EXPECT_TRUE(logIs(r, Lines{filePathLine(ro + "/block.xml"),
+                               writeFailedStart(ro + "/block.gci") +
+                                   "Cannot create a file in the output's folder: Permission denied\""}));
     if (c.earlier) {
       EXPECT_EQ(readFile(ro + "/block.gci"), earlier);
     }
@@ -1186,8 +1167,8 @@ TEST_F(e2e, ReadOnlyOutputIsRefused) {
   runAsOrdinaryUser(dir(), path("block.xml"), &r);
   if (IsSkipped() || HasFatalFailure()) return;
   EXPECT_TRUE(exited(r, 1));
-  EXPECT_EQ(lines(r.err), (Lines{filePathLine(path("block.xml")),
-                                 writeFailedStart(path("block.gci")) + "The output file is read-only\""}));
+  EXPECT_TRUE(logIs(r, Lines{filePathLine(path("block.xml")),
+                             writeFailedStart(path("block.gci")) + "The output file is read-only\""}));
   EXPECT_EQ(readFile(path("block.gci")), "earlier output\r\n");
   EXPECT_EQ(modeOf(path("block.gci")), 0444u);
 }
@@ -1213,8 +1194,8 @@ TEST_F(e2e, FailedSyncFailsTheWrite) {
                            {"ASAN_OPTIONS", "verify_asan_link_order=0"}});
     if (c.fails) {
       EXPECT_TRUE(exited(r, 1));
-      EXPECT_EQ(lines(r.err),
-                (Lines{filePathLine(path("block.xml")), writeFailedStart(path("block.gci")) + c.reason + "\""}));
+      EXPECT_TRUE(
+          logIs(r, Lines{filePathLine(path("block.xml")), writeFailedStart(path("block.gci")) + c.reason + "\""}));
       EXPECT_EQ(readFile(path("block.gci")), "earlier output\r\n");
     } else {
       EXPECT_TRUE(exited(r, 0));
@@ -1251,7 +1232,7 @@ TEST_F(e2e, OutputHeldByAnotherProgram) {
       EXPECT_EQ(readFile(path("block.gci")), sampleGci());
     } else {
       EXPECT_TRUE(exited(r, 1));
-      const Lines err = lines(r.err);
+      const Lines err = r.errLines();
       ASSERT_EQ(err.size(), 2u) << r.err;
       EXPECT_TRUE(startsWith(err[1], writeFailedStart(beside(dir(), "block.gci")))) << err[1];
       EXPECT_NE(err[1].find("another"), std::string::npos) << err[1];
@@ -1270,8 +1251,8 @@ TEST_F(e2e, ReadOnlyOutputIsRefused) {
   ASSERT_TRUE(SetFileAttributesW(output.c_str(), FILE_ATTRIBUTE_READONLY));
   const ToolRun r = run({path("block.xml")});
   EXPECT_TRUE(exited(r, 1));
-  EXPECT_EQ(lines(r.err), (Lines{filePathLine(path("block.xml")),
-                                 writeFailedStart(beside(dir(), "block.gci")) + "The output file is read-only\""}));
+  EXPECT_TRUE(logIs(r, Lines{filePathLine(path("block.xml")),
+                             writeFailedStart(beside(dir(), "block.gci")) + "The output file is read-only\""}));
   EXPECT_EQ(readFile(path("block.gci")), "earlier output\r\n");
   EXPECT_TRUE(GetFileAttributesW(output.c_str()) & FILE_ATTRIBUTE_READONLY);
   SetFileAttributesW(output.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -1335,13 +1316,13 @@ TEST_P(Logging, LinesStayPlainAndPresent) {
   writeFile(path("block.xml"), sampleBlock());
   const ToolRun converted = run({path("block.xml")}, QString(), env);
   EXPECT_TRUE(exited(converted, 0));
-  EXPECT_EQ(lines(converted.err), convertedLines(path("block.xml"), beside(dir(), "block.gci")));
+  EXPECT_TRUE(logIs(converted, convertedLines(path("block.xml"), beside(dir(), "block.gci"))));
   EXPECT_EQ(readFile(path("block.gci")), sampleGci());
 
   const ToolRun failed = run({path("missing.xml")}, QString(), env);
   EXPECT_TRUE(exited(failed, 1));
-  EXPECT_EQ(lines(failed.err),
-            (Lines{kOpenFailed, reasonLine(path("missing.xml"), "Cannot open the file: No such file or directory")}));
+  EXPECT_TRUE(logIs(
+      failed, Lines{kOpenFailed, reasonLine(path("missing.xml"), "Cannot open the file: No such file or directory")}));
 }
 
 std::vector<LoggingRow> loggingRows() {

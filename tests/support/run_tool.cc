@@ -1,8 +1,11 @@
 #include "tests/support/run_tool.h"
 
+#include "tests/support/log_catalogue.h"
+
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <algorithm>
 #include <sstream>
 
 #ifdef Q_OS_UNIX
@@ -187,6 +190,62 @@ ToolRun runTool(const ToolOptions& options) {
 testing::AssertionResult exited(const ToolRun& run, int code) {
   if (run.exitedWith(code)) return testing::AssertionSuccess();
   return testing::AssertionFailure() << "expected exit code " << code << ", got " << run.describe();
+}
+
+std::string shownLine(const std::string& line, std::size_t max) {
+  if (line.size() <= max) return testing::PrintToString(line);
+  return testing::PrintToString(line.substr(0, max)) + "... (" + std::to_string(line.size()) + " bytes)";
+}
+
+testing::AssertionResult sameText(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return testing::AssertionSuccess();
+  const auto differ = std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end());
+  const std::size_t at = static_cast<std::size_t>(differ.first - actual.begin());
+  const std::size_t from = at < 40 ? 0 : at - 40;
+  auto around = [from](const std::string& text) {
+    return shownLine(text.substr(std::min(from, text.size()), 120), 120);
+  };
+  return testing::AssertionFailure() << "the texts differ at byte " << at << " (" << actual.size() << " against "
+                                     << expected.size() << " bytes); from byte " << from << ":\n  got      "
+                                     << around(actual) << "\n  expected " << around(expected);
+}
+
+namespace {
+
+// How many lines of a log a failure message shows.
+constexpr std::size_t kShownLines = 40;
+
+// Whether `actual` is the line `expected` stands for: itself, or, where
+// `expected` is a catalogue form, any line of that form. Long lines are
+// never matched against a form (the pattern matcher recurses per byte).
+bool standsFor(const std::string& expected, const std::string& actual) {
+  if (expected == actual) return true;
+  if (actual.size() > 10000) return false;
+  const LogLine* entry = catalogueEntry(actual);
+  return entry && expected == entry->form;
+}
+
+void showLog(testing::AssertionResult& result, const char* title, const Lines& log) {
+  result << "\n" << title << " (" << log.size() << " lines):";
+  for (std::size_t i = 0; i < log.size() && i < kShownLines; ++i)
+    result << "\n  " << (i + 1) << ": " << shownLine(log[i]);
+  if (log.size() > kShownLines) result << "\n  ... and " << (log.size() - kShownLines) << " more";
+}
+
+}  // namespace
+
+testing::AssertionResult logIs(const ToolRun& run, const Lines& expected) {
+  const Lines actual = run.errLines();
+  std::size_t i = 0;
+  while (i < actual.size() && i < expected.size() && standsFor(expected[i], actual[i])) ++i;
+  if (i == actual.size() && i == expected.size()) return testing::AssertionSuccess();
+  testing::AssertionResult result = testing::AssertionFailure()
+                                    << "the log differs at line " << (i + 1) << ": expected "
+                                    << (i < expected.size() ? shownLine(expected[i]) : "no more lines") << ", got "
+                                    << (i < actual.size() ? shownLine(actual[i]) : "no more lines");
+  showLog(result, "expected", expected);
+  showLog(result, "got", actual);
+  return result;
 }
 
 #ifdef Q_OS_UNIX

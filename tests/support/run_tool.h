@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -78,7 +79,8 @@ struct ToolRun {
 
   // The process ended by itself, without crashing, with `code`.
   bool exitedWith(int code) const { return started && !timedOut && !crashed && exitCode == code; }
-  // lines(err): standard error split at the platform's line ends.
+  // The log: standard error split at the platform's line ends, as lines()
+  // splits it. Compare it with logIs().
   Lines errLines() const { return lines(err); }
   // For failure messages: how it ended and what it printed on standard error.
   std::string describe() const;
@@ -88,6 +90,22 @@ ToolRun runTool(const ToolOptions& options);
 
 // As ToolRun::exitedWith, with describe() as the failure message.
 testing::AssertionResult exited(const ToolRun& run, int code);
+
+// Whether the run's log (errLines()) is `expected`, line for line. An
+// expected line that is the form of a catalogue entry (block/log_lines.def)
+// stands for any line of that form, so that a line holding a figure that
+// varies from run to run (a time, a count) is expected by its form. A
+// failure names the first line that differs and shows both logs, each cut
+// short, so that a huge log cannot flood the output.
+testing::AssertionResult logIs(const ToolRun& run, const Lines& expected);
+
+// `line` for a failure message: quoted and escaped, cut after `max` bytes.
+std::string shownLine(const std::string& line, std::size_t max = 200);
+
+// Whether `actual` is `expected`, byte for byte. A failure names the first
+// byte that differs and shows a little of each text around it, never the
+// whole of a huge text.
+testing::AssertionResult sameText(const std::string& actual, const std::string& expected);
 
 #ifdef Q_OS_UNIX
 class QProcess;

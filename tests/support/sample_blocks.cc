@@ -1,10 +1,12 @@
 #include "tests/support/sample_blocks.h"
 
 #include "log/log_lines.h"
+#include "tests/support/log_catalogue.h"
 #include "tests/support/scratch_files.h"
 
 #include <QChar>
 
+#include <algorithm>
 #include <cstdio>
 
 QString exampleBlockPath() { return QStringLiteral(BLOCK2GCI_SOURCE_DIR "/examples/block.xml"); }
@@ -98,8 +100,15 @@ std::string reasonLine(const QString& input, const std::string& reason) {
 }
 std::string writeFailedStart(const QString& output) { return "Write failed: " + quoted(output) + " \""; }
 
-Lines convertedLines(const QString& input, const QString& output, const std::string& summary) {
-  return Lines{filePathLine(input), generateFileLine(output), summary};
+const Lines kConversionEnd{};
+
+Lines convertedLines(const QString& input, const QString& output, const std::string& summary, const Lines& warnings) {
+  Lines log{filePathLine(input)};
+  log.insert(log.end(), warnings.begin(), warnings.end());
+  log.push_back(generateFileLine(output));
+  log.push_back(summary);
+  log.insert(log.end(), kConversionEnd.begin(), kConversionEnd.end());
+  return log;
 }
 
 Lines exampleLines(const QString& input, const QString& output) {
@@ -107,6 +116,8 @@ Lines exampleLines(const QString& input, const QString& output) {
   for (std::string& line : log) {
     if (startsWith(line, "filePath: ")) line = filePathLine(input);
     if (startsWith(line, "Generate file: ")) line = generateFileLine(output);
+    const LogLine* entry = catalogueEntry(line);
+    if (entry && std::count(kConversionEnd.begin(), kConversionEnd.end(), entry->form)) line = entry->form;
   }
   return log;
 }

@@ -23,8 +23,8 @@ std::string exampleGci();
 // name and image path are pasted into the XML as given.
 QByteArray sampleBlock(const QByteArray& name = "GCP_01", const QByteArray& imagePath = "D:\\img\\IMG_0001.JPG");
 
-// The GCI text of sampleBlock() with the name and image name as written; by
-// default exactly the bytes the tool's documentation shows for that block.
+// The GCI text of sampleBlock() with the name and image name as written (by
+// default those of sampleBlock()'s defaults).
 std::string sampleGci(const std::string& name = "GCP_01", const std::string& image = "IMG_0001");
 
 // The summary line after converting sampleBlock().
@@ -81,11 +81,18 @@ extern const std::string kOpenFailed;
 // quote that opens the reason.
 std::string writeFailedStart(const QString& output);
 
-// The log of a conversion of `input` that wrote `output` without warnings;
-// the summary by default is that of sampleBlock().
-Lines convertedLines(const QString& input, const QString& output, const std::string& summary = kSampleSummary);
+// The lines a conversion that wrote its GCI file logs after the summary, as
+// the catalogue forms of their kinds: their figures vary from run to run,
+// and logIs() takes any line of such a form. Empty while there are none.
+extern const Lines kConversionEnd;
+
+// The log of a conversion of `input` that wrote `output`: its `warnings`
+// (none by default), its summary (by default that of sampleBlock()) and
+// kConversionEnd. Compare it with logIs().
+Lines convertedLines(const QString& input, const QString& output, const std::string& summary = kSampleSummary,
+                     const Lines& warnings = {});
 
 // The log of a conversion of the example block, examples/block.log, with the
-// input and output paths as given: it names one photo that the block does
-// not have.
+// input and output paths as given and its lines of a kConversionEnd form as
+// that form: it warns of one photo id that no photo has.
 Lines exampleLines(const QString& input, const QString& output);
