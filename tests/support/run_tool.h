@@ -92,7 +92,7 @@ ToolRun runTool(const ToolOptions& options);
 testing::AssertionResult exited(const ToolRun& run, int code);
 
 // Whether the run's log (errLines()) is `expected`, line for line. An
-// expected line that is the form of a catalogue entry (block/log_lines.def)
+// expected line that is the form of a catalogue entry (log/log_lines.def)
 // stands for any line of that form, so that a line holding a figure that
 // varies from run to run (a time, a count) is expected by its form. A
 // failure names the first line that differs and shows both logs, each cut
