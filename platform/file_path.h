@@ -45,10 +45,10 @@ class ResolvedPath {
   // follows the \\?\ or \\.\ prefix; elsewhere the path as given.
 #if defined(_WIN32)
   std::wstring path_;
+  bool belowPrefix_ = false;  // the second kind
 #else
   QString path_;
 #endif
-  bool belowPrefix_ = false;  // the second kind on Windows
 };
 
 // Whether the system finds nothing at `path`: no file of that name, or no
