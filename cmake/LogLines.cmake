@@ -182,9 +182,7 @@ function(block2gci_log_lines_markdown var)
   block2gci_log_text(BLOCK2GCI_LOG_LINES)
   block2gci_log_notation(notation "`" "`")
   # The width of the template's other paragraphs.
-  set(BLOCK2GCI_TEXT_WIDTH 110)
-  block2gci_wrap(BLOCK2GCI_LOG_NOTATION "${notation}" "" "")
-  string(REGEX REPLACE "\n$" "" BLOCK2GCI_LOG_NOTATION "${BLOCK2GCI_LOG_NOTATION}")
+  block2gci_paragraph(BLOCK2GCI_LOG_NOTATION "${notation}" 110)
   block2gci_log_text(BLOCK2GCI_LOG_NOTATION)
   file(READ "${BLOCK2GCI_LOG_LINES_DOCS}/log-lines.md.in" template)
   string(CONFIGURE "${template}" out @ONLY)
@@ -223,6 +221,16 @@ function(block2gci_wrap var text first rest)
   set(${var} "${out}${indent}${text}\n" PARENT_SCOPE)
 endfunction()
 
+# block2gci_paragraph(var text width): `text` as one paragraph cut at blanks
+# into lines of `width` characters at most, without a line end after the
+# last.
+function(block2gci_paragraph var text width)
+  set(BLOCK2GCI_TEXT_WIDTH ${width})
+  block2gci_wrap(out "${text}" "" "")
+  string(REGEX REPLACE "\n$" "" out "${out}")
+  set(${var} "${out}" PARENT_SCOPE)
+endfunction()
+
 # block2gci_log_lines_windows_text(var): LOG-LINES.txt of the Windows zip,
 # from its template: plain text in lines of BLOCK2GCI_TEXT_WIDTH characters
 # at most, each entry the form (a long one goes on in lines indented by two
@@ -243,10 +251,8 @@ function(block2gci_log_lines_windows_text var)
   block2gci_log_text(BLOCK2GCI_LOG_LINES)
   block2gci_log_notation(notation "" "")
   # The width of the template's other paragraphs.
-  set(BLOCK2GCI_TEXT_WIDTH 98)
-  block2gci_wrap(BLOCK2GCI_LOG_NOTATION
-    "${notation} A long line goes on in lines indented by two blanks; what it means follows, indented by four." "" "")
-  string(REGEX REPLACE "\n$" "" BLOCK2GCI_LOG_NOTATION "${BLOCK2GCI_LOG_NOTATION}")
+  block2gci_paragraph(BLOCK2GCI_LOG_NOTATION
+    "${notation} A long line goes on in lines indented by two blanks; what it means follows, indented by four." 98)
   block2gci_log_text(BLOCK2GCI_LOG_NOTATION)
   file(READ "${BLOCK2GCI_LOG_LINES_DOCS}/windows/LOG-LINES.txt.in" template)
   string(CONFIGURE "${template}" out @ONLY)

@@ -97,6 +97,14 @@ bool deleteOnClose(HANDLE handle, bool on) {
   return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
+// Whether `path` is a file with the read-only attribute, which Windows
+// refuses to replace.
+bool isReadOnlyFile(const NativePath& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+         !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Whether a failed replace may be another program holding the output open:
 // then it is worth trying again.
 bool heldByAnother(DWORD error) {
@@ -176,20 +184,14 @@ bool isSameFile(const QString& a, const QString& b) {
          info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
-ReplacingFile::ReplacingFile(const QString& path, Temporary temporary)
-    : path_(ResolvedPath(path).forSystem()),
-      folder_(folderOf(path_)),
-      handle_(INVALID_HANDLE_VALUE),
-      kind_(temporary) {}
+// The temporary file always has a name on Windows, whatever `temporary` asks.
+ReplacingFile::ReplacingFile(const QString& path, Temporary)
+    : path_(ResolvedPath(path).forSystem()), folder_(folderOf(path_)), handle_(INVALID_HANDLE_VALUE) {}
 
 bool ReplacingFile::open() {
   // Checked here rather than left to the rename, which Windows itself
   // refuses but Wine does not, so that both behave alike.
-  const DWORD attributes = GetFileAttributesW(path_.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
-      !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return failWith(QString::fromLatin1(kReadOnly));
-  }
+  if (isReadOnlyFile(path_)) return failWith(QString::fromLatin1(kReadOnly));
   for (int attempt = 0; attempt < 100; ++attempt) {
     NoInterrupts guard;
     NativePath name = temporaryName(folder_);
@@ -245,10 +247,7 @@ bool ReplacingFile::commit() {
     error = GetLastError();
     deleteOnClose(handle_, true);
     if (!heldByAnother(error)) break;
-    const DWORD attributes = GetFileAttributesW(path_.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-      return failWith(QString::fromLatin1(kReadOnly));
-    }
+    if (isReadOnlyFile(path_)) return failWith(QString::fromLatin1(kReadOnly));
   }
   if (error == ERROR_ACCESS_DENIED) {
     return failWith(QStringLiteral("The output file is open in another program or cannot be replaced: ") +

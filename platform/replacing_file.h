@@ -79,7 +79,9 @@ class ReplacingFile {
   bool fail();
   bool failWith(const QString& reason);
   bool failToCreate();
+#if !defined(_WIN32)
   bool openNamed(unsigned mode);
+#endif
   void discard();
   // Makes `name` the temporary file's name, and the one an interrupt
   // removes; called, as releaseTemporary, while interrupts are held off.
@@ -91,8 +93,10 @@ class ReplacingFile {
   NativePath folder_;     // the folder where path_ lies
   NativePath temporary_;  // the temporary file's name; empty while it has none
   FileHandle handle_;
+#if !defined(_WIN32)
   bool unnamed_ = false;  // the temporary file has no name (O_TMPFILE)
   Temporary kind_;
+#endif
   QString error_;
 };
 
