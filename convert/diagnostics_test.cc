@@ -191,13 +191,16 @@ TEST_F(DiagnosticsTest, AKindStopsAfterItsCapAndCountsTheRest) {
 }
 
 // A test about some kinds sees their lines and counts alone, whatever else
-// the block shows.
+// the block shows (here also empty names, counted too).
 TEST_F(DiagnosticsTest, WarningsOfSomeKindsKeepTheirOwnCounts) {
-  for (int i = 0; i <= kMaxLinesPerKind; ++i) appendControlPoint(point(""));
+  for (int i = 0; i <= kMaxLinesPerKind; ++i) {
+    appendControlPoint(point(""));
+    readNotes.checkPoints.push_back(CheckPointNote{i, QStringLiteral("1")});
+  }
   readNotes.positions.push_back(PositionNote{0, true, QString()});
-  const QStringList empty = warningsOf({LogLineKind::EmptyPointName});
-  ASSERT_EQ(empty.size(), kMaxLinesPerKind + 1);
-  EXPECT_EQ(empty.last(), "Warning: and 1 more control point with an empty name");
+  const QStringList unclear = warningsOf({LogLineKind::UnclearCheckPoint});
+  ASSERT_EQ(unclear.size(), kMaxLinesPerKind + 1);
+  EXPECT_EQ(unclear.last(), "Warning: and 1 more control point with an unclear CheckPoint");
   EXPECT_EQ(warningsOf({LogLineKind::NoPosition}),
             QStringList{"Warning: control point 1 has no Position, written at 0, 0, 0"});
 }

@@ -36,5 +36,8 @@ std::vector<LogLineKind> conversionEndKinds();
 // Those of `lines` whose entries are of `kinds`, in their order, each with
 // the line that counts the rest of its kind ("Warning: and K more ...")
 // where that comes right after it; so that a test about some kinds of
-// warning is not upset by others its block may show.
+// warning is not upset by others its block may show. The warnings checked
+// point by point (an empty name, blanks, measurements outside their image)
+// come mixed, and their counts after them all: a test of the count of one
+// of those kinds gives its block none of the others.
 QStringList linesOfKinds(const QStringList& lines, const std::vector<LogLineKind>& kinds);
