@@ -5,6 +5,7 @@
 #include "convert/convert.h"
 #include "tests/support/builders.h"
 #include "tests/support/log_capture.h"
+#include "tests/support/log_catalogue.h"
 #include "tests/support/qt_print.h"
 #include "tests/support/stores.h"
 
@@ -27,12 +28,15 @@ class DiagnosticsTest : public StoresTest {
     warnAboutBlock();
     return log.lines();
   }
+  // The warnings of `kinds` alone (see linesOfKinds), for a test about
+  // them on a block that may show others too.
+  static QStringList warningsOf(const std::vector<LogLineKind>& kinds) { return linesOfKinds(warnings(), kinds); }
 };
 
 TEST_F(DiagnosticsTest, SoundBlockHasNoWarnings) {
   insertPhoto(photo(1, "a/IMG_1.JPG", 400, 300));
   appendControlPoint(point("GCP_01", {measurement(1, 0, 0), measurement(1, 400, 300), measurement(1, 200.5, 0.25)}));
-  appendControlPoint(point("GCP_02"));
+  appendControlPoint(point("GCP_02", {measurement(1, 17, 42)}));
   EXPECT_EQ(warnings(), QStringList());
 }
 
@@ -84,7 +88,7 @@ TEST_F(DiagnosticsTest, EmptyNamesAndNamesWithBlanks) {
     appendControlPoint(point(c.name));
     if (c.warning) expected << QString::fromUtf8(c.warning);
   }
-  EXPECT_EQ(warnings(), expected);
+  EXPECT_EQ(warningsOf({LogLineKind::EmptyPointName, LogLineKind::BlanksInPointName}), expected);
 }
 
 TEST_F(DiagnosticsTest, MeasurementsOutsideTheirImageAreCountedPerPoint) {
@@ -170,7 +174,8 @@ TEST_F(DiagnosticsTest, AKindStopsAfterItsCapAndCountsTheRest) {
     readNotes.checkPoints.push_back(CheckPointNote{i, QStringLiteral("1")});
   }
   readNotes.positions.push_back(PositionNote{0, true, QString()});
-  const QStringList lines = warnings();
+  const QStringList lines =
+      warningsOf({LogLineKind::NoPosition, LogLineKind::UnclearCheckPoint, LogLineKind::SamePointName});
   // Every point after the first repeats the name "P"; every one has a CheckPoint note.
   const QStringList expectedTail{
       R"(Warning: control point "P" has no Position, written at 0, 0, 0)",
@@ -183,6 +188,21 @@ TEST_F(DiagnosticsTest, AKindStopsAfterItsCapAndCountsTheRest) {
   EXPECT_EQ(lines[kMaxLinesPerKind + 1], "Warning: and 3 more control points with an unclear CheckPoint");
   EXPECT_EQ(lines[kMaxLinesPerKind + 2], R"(Warning: control points 1 and 2 have the same name "P")");
   EXPECT_EQ(lines.last(), "Warning: and 2 more control points with a name used before");
+}
+
+// A test about some kinds sees their lines and counts alone, whatever else
+// the block shows (here also empty names, counted too).
+TEST_F(DiagnosticsTest, WarningsOfSomeKindsKeepTheirOwnCounts) {
+  for (int i = 0; i <= kMaxLinesPerKind; ++i) {
+    appendControlPoint(point(""));
+    readNotes.checkPoints.push_back(CheckPointNote{i, QStringLiteral("1")});
+  }
+  readNotes.positions.push_back(PositionNote{0, true, QString()});
+  const QStringList unclear = warningsOf({LogLineKind::UnclearCheckPoint});
+  ASSERT_EQ(unclear.size(), kMaxLinesPerKind + 1);
+  EXPECT_EQ(unclear.last(), "Warning: and 1 more control point with an unclear CheckPoint");
+  EXPECT_EQ(warningsOf({LogLineKind::NoPosition}),
+            QStringList{"Warning: control point 1 has no Position, written at 0, 0, 0"});
 }
 
 // Many names, most of them repeated, some empty: each repeat names the
@@ -231,13 +251,15 @@ TEST_F(DiagnosticsTest, ValueNotesNameTheirOwners) {
   unnamed.text = QStringLiteral("\"1\"");
   readNotes.values = {group, photoId, unnamed};
   readNotes.positions.push_back(PositionNote{0, false, QStringLiteral("xyz")});
-  EXPECT_EQ(warnings(), (QStringList{
-                            "Warning: control point 1 has an empty name",
-                            R"(Warning: photogroup 3: Height "3e2" is not a number, read as 0)",
-                            R"(Warning: photo "a\\b.jpg": Id "99999999999" is out of range, read as 0)",
-                            R"(Warning: control point 1: Measurement 3 x "\"1\"" is not a number, read as 0)",
-                            "Warning: control point 1: Position x, y and z are missing or empty, written as 0",
-                        }));
+  EXPECT_EQ(warningsOf({LogLineKind::EmptyPointName, LogLineKind::PointValueNotANumber, LogLineKind::PhotoIdNotANumber,
+                        LogLineKind::PhotogroupValueNotANumber, LogLineKind::MissingCoordinates}),
+            (QStringList{
+                "Warning: control point 1 has an empty name",
+                R"(Warning: photogroup 3: Height "3e2" is not a number, read as 0)",
+                R"(Warning: photo "a\\b.jpg": Id "99999999999" is out of range, read as 0)",
+                R"(Warning: control point 1: Measurement 3 x "\"1\"" is not a number, read as 0)",
+                "Warning: control point 1: Position x, y and z are missing or empty, written as 0",
+            }));
 }
 
 // Image names matter only for measured photos; a photo with the same path

@@ -97,10 +97,13 @@ const std::string kTwoMeasurements = "Written: 1 control point (0 check points),
 // `text` as the GCI file holds it.
 std::string asWritten(const char* utf8) { return local8Bit(QString::fromUtf8(utf8)); }
 
-// The sample GCI with a second point "GCP_01" at (1, 2, 3) without measurements.
+// The sample GCI with a second point "GCP_01" at (1, 2, 3), measured as the
+// first is.
 std::string twoPointsGci() {
-  return "2" + sampleGci().substr(1) + "GCP_01 " + formatted(20, 8, 1) + " " + formatted(12, 8, 2) + " " +
-         formatted(12, 3, 3) + " 1\r\n0\r\n";
+  const std::string gci = sampleGci();
+  const std::string measurements = gci.substr(gci.rfind("\r\n1\r\n") + 2);
+  return "2" + gci.substr(1) + "GCP_01 " + formatted(20, 8, 1) + " " + formatted(12, 8, 2) + " " + formatted(12, 3, 3) +
+         " 1\r\n" + measurements;
 }
 
 // The sample GCI with `line` (without its CR LF) as its measurement line.
@@ -166,13 +169,13 @@ INSTANTIATE_TEST_SUITE_P(
             true},
         WarningCase{"SameName",
                     {{"</ControlPoint>\n",
-                      "</ControlPoint><ControlPoint><Name>GCP_01</Name><Position><x>1</x><y>2</y><z>3</z></Position>"
-                      "</ControlPoint>\n",
+                      "</ControlPoint><ControlPoint><Name>GCP_01</Name><Position><x>1</x><y>2</y><z>3</z></Position>" +
+                          kMeasurement + "</ControlPoint>\n",
                       ""}},
                     {R"(Warning: control points 1 and 2 have the same name "GCP_01")"},
                     false,
                     twoPointsGci(),
-                    "Written: 2 control points (0 check points), 1 measurement"},
+                    "Written: 2 control points (0 check points), 2 measurements"},
         WarningCase{
             "OwnImageDimensionsAfterThePhoto",
             {{kGroupEnd,
@@ -272,12 +275,13 @@ class BlockWarningsCap : public BlockWarnings {};
 
 // On a big block a kind of warning takes at most 20 lines and one more that
 // counts the rest; the GCI file is that of the block with the values as 0.
+// The points are otherwise sound, measured on the sample's photo.
 TEST_F(BlockWarningsCap, TwentyLinesOfAKindThenHowManyMore) {
   auto block = [](const char* x) {
     QByteArray points;
     for (int i = 1; i <= 25; ++i) {
       points += "<ControlPoint><Name>P" + QByteArray::number(i) + "</Name><Position><x>" + x +
-                "</x><y>1</y><z>1</z></Position></ControlPoint>\n";
+                "</x><y>1</y><z>1</z></Position>" + kMeasurement + "</ControlPoint>\n";
     }
     QByteArray xml = sampleBlock();
     xml.replace("  </ControlPoints>", points + "  </ControlPoints>");
@@ -294,7 +298,7 @@ TEST_F(BlockWarningsCap, TwentyLinesOfAKindThenHowManyMore) {
   }
   warnings.push_back("Warning: and 5 more values read as 0");
   EXPECT_TRUE(logIs(r, convertedLines(path("block.xml"), beside(dir_.path(), "block.gci"),
-                                      "Written: 26 control points (0 check points), 1 measurement", warnings)));
+                                      "Written: 26 control points (0 check points), 26 measurements", warnings)));
   EXPECT_TRUE(exited(convert(path("plain.xml")), 0));
   EXPECT_EQ(readFile(path("block.gci")), readFile(path("plain.gci")));
 }

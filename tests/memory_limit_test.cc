@@ -3,7 +3,6 @@
 // the complete output or ends with status 1, a log line that says memory ran
 // out, and no output or temporary file.
 
-#include "log/log_lines.h"
 #include "tests/support/run_tool.h"
 #include "tests/support/sample_blocks.h"
 #include "tests/support/scratch_files.h"
@@ -138,7 +137,7 @@ TEST_F(MemoryLimit, EachRunSucceedsCompletelyOrFailsCleanly) {
       ASSERT_TRUE(exited(run, 1));
       const std::vector<std::string> lines = run.errLines();
       const bool saysSo =
-          std::find(lines.begin(), lines.end(), logLine(LogLineKind::OutOfMemory).form) != lines.end() ||
+          std::find(lines.begin(), lines.end(), kOutOfMemory) != lines.end() ||
           std::find(lines.begin(), lines.end(), reasonLine(input, "Could not allocate memory")) != lines.end() ||
           std::any_of(lines.begin(), lines.end(), [](const std::string& l) {
             return l.rfind("Write failed:", 0) == 0 && l.find("memory") != std::string::npos;
@@ -195,7 +194,7 @@ TEST_F(MemoryLimit, ReadAheadThreadRunningOutEndsCleanly) {
     ASSERT_TRUE(exited(run, 1));
     const std::vector<std::string> lines = run.errLines();
     const bool saysSo =
-        std::find(lines.begin(), lines.end(), logLine(LogLineKind::OutOfMemory).form) != lines.end() ||
+        std::find(lines.begin(), lines.end(), kOutOfMemory) != lines.end() ||
         std::find(lines.begin(), lines.end(), reasonLine(input, "Could not allocate memory")) != lines.end();
     EXPECT_TRUE(saysSo) << run.describe();
     EXPECT_EQ(listDir(dir()), std::vector<std::string>{"block.xml"});

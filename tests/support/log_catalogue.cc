@@ -1,5 +1,6 @@
 #include "tests/support/log_catalogue.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstring>
@@ -104,4 +105,32 @@ testing::AssertionResult allCatalogued(const std::vector<std::string>& lines) {
     result << "\n  " << line;
   }
   return result;
+}
+
+std::vector<LogLineKind> kindsBetween(LogLineKind first, LogLineKind last) {
+  std::vector<LogLineKind> kinds;
+  for (std::size_t i = static_cast<std::size_t>(first) + 1; i < static_cast<std::size_t>(last); ++i) {
+    kinds.push_back(kLogLines[i].kind);
+  }
+  return kinds;
+}
+
+std::vector<LogLineKind> blockWarningKinds() { return kindsBetween(LogLineKind::FilePath, LogLineKind::GenerateFile); }
+
+std::vector<LogLineKind> conversionEndKinds() {
+  return kindsBetween(LogLineKind::Written, LogLineKind::NothingWritten);
+}
+
+QStringList linesOfKinds(const QStringList& lines, const std::vector<LogLineKind>& kinds) {
+  QStringList kept;
+  bool keptPrevious = false;  // the line before was kept, and it can be followed by its count
+  for (const QString& line : lines) {
+    const LogLine* entry = catalogueEntry(line);
+    const bool counts = entry && entry->kind == LogLineKind::MoreOfAKind;
+    const bool keep =
+        entry && (counts ? keptPrevious : std::find(kinds.begin(), kinds.end(), entry->kind) != kinds.end());
+    if (keep) kept << line;
+    keptPrevious = keep && !counts;
+  }
+  return kept;
 }

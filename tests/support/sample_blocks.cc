@@ -94,13 +94,18 @@ std::string quoted(const QString& text) {
 std::string filePathLine(const QString& input) { return "filePath: " + quoted(input); }
 std::string generateFileLine(const QString& output) { return "Generate file:  " + quoted(output); }
 const std::string kOpenFailed = logLine(LogLineKind::OpenFailed).form;
+const std::string kOutOfMemory = logLine(LogLineKind::OutOfMemory).form;
 
 std::string reasonLine(const QString& input, const std::string& reason) {
   return "Reason: " + quoted(input) + " \"" + reason + "\"";
 }
 std::string writeFailedStart(const QString& output) { return "Write failed: " + quoted(output) + " \""; }
 
-const Lines kConversionEnd{};
+const Lines kConversionEnd = [] {
+  Lines forms;
+  for (const LogLineKind kind : conversionEndKinds()) forms.push_back(logLine(kind).form);
+  return forms;
+}();
 
 Lines convertedLines(const QString& input, const QString& output, const std::string& summary, const Lines& warnings) {
   Lines log{filePathLine(input)};

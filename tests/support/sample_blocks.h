@@ -77,13 +77,15 @@ std::string generateFileLine(const QString& output);
 // The line after "Open failed": the input's path and why it was not loaded.
 std::string reasonLine(const QString& input, const std::string& reason);
 extern const std::string kOpenFailed;
+// The line of a run that ran out of memory outside the parser.
+extern const std::string kOutOfMemory;
 // The start of the line that says `output` could not be written, up to the
 // quote that opens the reason.
 std::string writeFailedStart(const QString& output);
 
-// The lines a conversion that wrote its GCI file logs after the summary, as
-// the catalogue forms of their kinds: their figures vary from run to run,
-// and logIs() takes any line of such a form. Empty while there are none.
+// The lines a conversion that wrote its GCI file logs after the summary
+// (conversionEndKinds()), as the catalogue forms of their kinds: their
+// figures vary from run to run, and logIs() takes any line of such a form.
 extern const Lines kConversionEnd;
 
 // The log of a conversion of `input` that wrote `output`: its `warnings`
