@@ -9,7 +9,9 @@
 #include <QTextCodec>
 
 #include <cstdint>
+#include <future>
 #include <map>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -296,8 +298,16 @@ void warnAboutCheckPoints() {
   }
 }
 
-void warnAboutSameNames() {
-  Capped capped("control point with a name used before", "control points with a name used before");
+// Points whose name an earlier point has: the first kMaxLinesPerKind of
+// them, each with the first point of its name (indices into controlPoints),
+// and how many there are in all.
+struct SameNames {
+  std::vector<std::pair<size_t, size_t>> listed;
+  int count = 0;
+};
+
+SameNames findSameNames() {
+  SameNames same;
   // The first point of each name in a table of open addressing: its index
   // + 1 (0 for a free slot) beside the name's hash, so that names are only
   // compared when their hashes are equal. A million points cost no node and
@@ -320,11 +330,22 @@ void warnAboutSameNames() {
     }
     if (first[slot].point == 0) {
       first[slot] = Slot{hash, static_cast<std::uint32_t>(index + 1)};
-    } else if (capped.admit()) {
-      qDebug().nospace() << "Warning: control points " << first[slot].point << " and " << index + 1
-                         << " have the same name " << name;
+      continue;
     }
+    if (same.listed.size() < static_cast<size_t>(kMaxLinesPerKind)) same.listed.emplace_back(first[slot].point - 1, index);
+    ++same.count;
   }
+  return same;
+}
+
+void warnAboutSameNames(const SameNames& same) {
+  Capped capped("control point with a name used before", "control points with a name used before");
+  for (const auto& [earlier, index] : same.listed) {
+    capped.admit();
+    qDebug().nospace() << "Warning: control points " << earlier + 1 << " and " << index + 1
+                       << " have the same name " << controlPoints[index].name;
+  }
+  capped.countMore(same.count - static_cast<int>(same.listed.size()));
 }
 
 void warnAboutPhotoSizes(const QSet<int>& measured) {
@@ -444,14 +465,24 @@ void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured) {
 }  // namespace
 
 void warnAboutBlock() {
-  const MeasurementSurvey survey = surveyMeasurements();
+  // The two passes over every point: the survey of the measurements runs on
+  // a second thread, where one can be had, while this one looks for names
+  // used before. Both only read the stores.
+  std::future<MeasurementSurvey> surveying;
+  try {
+    surveying = std::async(std::launch::async, surveyMeasurements);
+  } catch (const std::system_error&) {
+    // Without a second thread, this one makes the survey after the names.
+  }
+  const SameNames sameNames = findSameNames();
+  const MeasurementSurvey survey = surveying.valid() ? surveying.get() : surveyMeasurements();
   warnAboutSharedIds();
   warnAboutUnknownIds(survey.unknown);
   warnAboutPoints(survey.outside);
   warnAboutValues();
   warnAboutPositions();
   warnAboutCheckPoints();
-  warnAboutSameNames();
+  warnAboutSameNames(sameNames);
   QSet<int> measuredIds;
   for (const MeasuredPhoto& photo : survey.measured) measuredIds.insert(photo.id);
   warnAboutPhotoSizes(measuredIds);

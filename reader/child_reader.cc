@@ -20,7 +20,7 @@ constexpr unsigned kChildOptions = pugi::parse_default | pugi::parse_embed_pcdat
 
 // How many batches may wait to be appended before the calling thread reads
 // one itself rather than go on scanning.
-constexpr std::size_t kPending = 4;
+constexpr std::size_t kPending = 8;
 
 // Whether the element at `bytes` is named Photo: its name ends where a
 // blank, '/' or '>' follows.
