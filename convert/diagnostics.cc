@@ -332,7 +332,8 @@ SameNames findSameNames() {
       first[slot] = Slot{hash, static_cast<std::uint32_t>(index + 1)};
       continue;
     }
-    if (same.listed.size() < static_cast<size_t>(kMaxLinesPerKind)) same.listed.emplace_back(first[slot].point - 1, index);
+    if (same.listed.size() < static_cast<size_t>(kMaxLinesPerKind))
+      same.listed.emplace_back(first[slot].point - 1, index);
     ++same.count;
   }
   return same;
@@ -342,8 +343,8 @@ void warnAboutSameNames(const SameNames& same) {
   Capped capped("control point with a name used before", "control points with a name used before");
   for (const auto& [earlier, index] : same.listed) {
     capped.admit();
-    qDebug().nospace() << "Warning: control points " << earlier + 1 << " and " << index + 1
-                       << " have the same name " << controlPoints[index].name;
+    qDebug().nospace() << "Warning: control points " << earlier + 1 << " and " << index + 1 << " have the same name "
+                       << controlPoints[index].name;
   }
   capped.countMore(same.count - static_cast<int>(same.listed.size()));
 }

@@ -530,8 +530,8 @@ TEST(LoadModeBatchesTest, NotesAcrossBatchesGiveTheSameOutput) {
       const bool odd = i > 6000 && i % 97 == 0;
       out += "<ControlPoint><Name>" + std::string(odd ? "M\xFCller" : "P") + std::to_string(i % 9000) + "</Name>";
       if (!(i > 6000 && i % 89 == 0)) {
-        out += "<Position><x>" + std::string(odd ? "1,5" : "1.5") + "</x><y>2</y>" + (i > 6000 && i % 83 == 0 ? "" : "<z>3</z>") +
-               "</Position>";
+        out += "<Position><x>" + std::string(odd ? "1,5" : "1.5") + "</x><y>2</y>" +
+               (i > 6000 && i % 83 == 0 ? "" : "<z>3</z>") + "</Position>";
       }
       out += i > 6000 && i % 79 == 0 ? "<CheckPoint>yes</CheckPoint>" : "<CheckPoint>false</CheckPoint>";
       out += "<Measurement><PhotoId>" + std::to_string(i % 300) + "</PhotoId><x>" +
