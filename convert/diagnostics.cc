@@ -216,7 +216,31 @@ void warnAboutUnknownIds(const std::vector<UnknownId>& unknown) {
   }
 }
 
-void warnAboutPoints(const std::vector<OutsideMeasurements>& outside) {
+// What the warnings say about each point's name, worked out in one pass.
+enum NameFlag : unsigned char {
+  EmptyName = 1,
+  BlanksInName = 2,
+  NotRepresentable = 4,  // in the local 8-bit encoding
+};
+
+bool representable(const QString& text, QTextCodec* codec);
+
+std::vector<unsigned char> surveyNames() {
+  QTextCodec* const codec = QTextCodec::codecForLocale();
+  std::vector<unsigned char> flags(controlPoints.size(), 0);
+  for (size_t index = 0; index < controlPoints.size(); ++index) {
+    const QString& name = controlPoints[index].name;
+    if (name.isEmpty()) {
+      flags[index] = EmptyName;
+      continue;
+    }
+    if (hasWhiteSpace(name)) flags[index] |= BlanksInName;
+    if (!representable(name, codec)) flags[index] |= NotRepresentable;
+  }
+  return flags;
+}
+
+void warnAboutPoints(const std::vector<OutsideMeasurements>& outside, const std::vector<unsigned char>& names) {
   Capped empty("control point with an empty name", "control points with an empty name");
   Capped blanks("control point with blanks in its name", "control points with blanks in their names");
   Capped outsideLines("control point with measurements outside their image",
@@ -224,9 +248,9 @@ void warnAboutPoints(const std::vector<OutsideMeasurements>& outside) {
   auto nextOutside = outside.begin();
   for (size_t index = 0; index < controlPoints.size(); ++index) {
     const ControlPoint& point = controlPoints[index];
-    if (point.name.isEmpty()) {
+    if (names[index] & EmptyName) {
       if (empty.admit()) qDebug().nospace() << "Warning: control point " << index + 1 << " has an empty name";
-    } else if (hasWhiteSpace(point.name)) {
+    } else if (names[index] & BlanksInName) {
       if (blanks.admit()) qDebug().nospace() << "Warning: control point " << point.name << " has blanks in its name";
     }
 
@@ -420,21 +444,23 @@ bool representable(const QString& text, QTextCodec* codec) {
   return ascii || asWritten(text, codec) == text;
 }
 
-void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured) {
+void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured, const std::vector<unsigned char>& names) {
   Capped capped("text written with other characters", "texts written with other characters");
   QTextCodec* const codec = QTextCodec::codecForLocale();
   bool notUtf8 = false;  // a text with bytes that are not UTF-8, logged or not
-  QSet<int> lostNames;
-  for (const int index : readNotes.lostPointNames) lostNames.insert(index);
+  // The notes list the points in order: they are met as the points are.
+  auto lost = readNotes.lostPointNames.begin();
+  const auto lostEnd = readNotes.lostPointNames.end();
   for (size_t index = 0; index < controlPoints.size(); ++index) {
     const QString& name = controlPoints[index].name;
-    if (lostNames.contains(static_cast<int>(index))) {
+    while (lost != lostEnd && static_cast<size_t>(*lost) < index) ++lost;
+    if (lost != lostEnd && static_cast<size_t>(*lost) == index) {
       notUtf8 = true;
       if (capped.admit()) {
         qDebug().nospace() << "Warning: control point " << PointRef{index}
                            << ": its name has bytes that are not UTF-8, written as replacement characters";
       }
-    } else if (!representable(name, codec) && capped.admit()) {
+    } else if ((names[index] & NotRepresentable) && capped.admit()) {
       qDebug().nospace() << "Warning: control point " << PointRef{index}
                          << ": its name has characters that the local 8-bit encoding cannot represent, written as "
                          << asWritten(name, codec);
@@ -466,20 +492,21 @@ void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured) {
 }  // namespace
 
 void warnAboutBlock() {
-  // The two passes over every point: the survey of the measurements runs on
-  // a second thread, where one can be had, while this one looks for names
-  // used before. Both only read the stores.
-  std::future<MeasurementSurvey> surveying;
+  // The passes over every point, which only read the stores, on two
+  // threads where a second one can be had: the measurements and the names
+  // used before there, what the names hold here.
+  const auto surveyPoints = [] { return std::make_pair(surveyMeasurements(), findSameNames()); };
+  std::future<std::pair<MeasurementSurvey, SameNames>> surveying;
   try {
-    surveying = std::async(std::launch::async, surveyMeasurements);
+    surveying = std::async(std::launch::async, surveyPoints);
   } catch (const std::system_error&) {
-    // Without a second thread, this one makes the survey after the names.
+    // Without a second thread, this one makes every pass.
   }
-  const SameNames sameNames = findSameNames();
-  const MeasurementSurvey survey = surveying.valid() ? surveying.get() : surveyMeasurements();
+  const std::vector<unsigned char> names = surveyNames();
+  const auto [survey, sameNames] = surveying.valid() ? surveying.get() : surveyPoints();
   warnAboutSharedIds();
   warnAboutUnknownIds(survey.unknown);
-  warnAboutPoints(survey.outside);
+  warnAboutPoints(survey.outside, names);
   warnAboutValues();
   warnAboutPositions();
   warnAboutCheckPoints();
@@ -488,7 +515,7 @@ void warnAboutBlock() {
   for (const MeasuredPhoto& photo : survey.measured) measuredIds.insert(photo.id);
   warnAboutPhotoSizes(measuredIds);
   warnAboutImageNames(survey.measured);
-  warnAboutCharacters(survey.measured);
+  warnAboutCharacters(survey.measured, names);
 }
 
 WrittenCounts countWritten(const std::vector<ControlPoint>& points) {
