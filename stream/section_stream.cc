@@ -66,7 +66,9 @@ StreamResult streamSections(const ReadAhead::ReadPiece& read, std::size_t docume
       text = joined.data();
       size = joined.size();
     }
-    const std::size_t used = scan.feed(text, size, piece.last, text == joined.data() ? nullptr : piece.ahead);
+    const SectionScan* const offered = text == joined.data() ? nullptr : piece.ahead;
+    const std::size_t used = scan.feed(text, size, piece.last, offered);
+    if (offered) ahead.tookFragment(scan.tookAhead());
     tail = text + used;
     tailSize = size - used;
     if (tailSize > 0 && text == joined.data()) {
