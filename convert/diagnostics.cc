@@ -493,17 +493,17 @@ void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured, const std::
 
 void warnAboutBlock() {
   // The passes over every point, which only read the stores, on two
-  // threads where a second one can be had: the measurements and the names
-  // used before there, what the names hold here.
-  const auto surveyPoints = [] { return std::make_pair(surveyMeasurements(), findSameNames()); };
-  std::future<std::pair<MeasurementSurvey, SameNames>> surveying;
+  // threads where a second one can be had: the measurements there, the
+  // names here.
+  std::future<MeasurementSurvey> surveying;
   try {
-    surveying = std::async(std::launch::async, surveyPoints);
+    surveying = std::async(std::launch::async, surveyMeasurements);
   } catch (const std::system_error&) {
     // Without a second thread, this one makes every pass.
   }
   const std::vector<unsigned char> names = surveyNames();
-  const auto [survey, sameNames] = surveying.valid() ? surveying.get() : surveyPoints();
+  const SameNames sameNames = findSameNames();
+  const MeasurementSurvey survey = surveying.valid() ? surveying.get() : surveyMeasurements();
   warnAboutSharedIds();
   warnAboutUnknownIds(survey.unknown);
   warnAboutPoints(survey.outside, names);
