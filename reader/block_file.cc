@@ -114,7 +114,7 @@ namespace {
 std::optional<LoadResult> streamBlock(const ReadAhead::ReadPiece& read, std::size_t documentSize,
                                       std::size_t pieceSize) {
   SavedStores before = saveStores();
-  ChildReader reader(worthASecondThread(documentSize));
+  ChildReader reader(ChildReader::secondThreadFrom(documentSize));
   const StreamResult streamed = streamSections(read, documentSize, pieceSize, blockSections(), reader);
   if (!streamed.certain || !reader.finish()) {
     restoreStores(std::move(before));

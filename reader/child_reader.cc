@@ -3,7 +3,9 @@
 #include "block/block.h"
 #include "block/read_notes.h"
 #include "reader/element_value.h"
+#include "stream/section_stream.h"
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -73,13 +75,11 @@ struct ChildReader::Batch {
   }
 };
 
-ChildReader::ChildReader(bool twoThreads) {
-  if (!twoThreads) return;
-  try {
-    worker_ = std::thread([this] { work(); });
-  } catch (const std::system_error&) {
-    // Without a second thread the caller reads every batch.
-  }
+ChildReader::ChildReader(std::size_t secondThreadFrom) : secondThreadFrom_(secondThreadFrom) {}
+
+std::size_t ChildReader::secondThreadFrom(std::size_t documentSize) {
+  if (!worthASecondThread(documentSize)) return kNoSecondThread;
+  return std::min(documentSize / 4, std::size_t(8) << 20);
 }
 
 ChildReader::~ChildReader() {
@@ -297,7 +297,17 @@ bool ChildReader::child(char* bytes, std::size_t size) {
   Batch& batch = open();
   batch.events.push_back({kind, batch.bytes.size(), size});
   batch.bytes.insert(batch.bytes.end(), bytes, bytes + size);
-  if (batch.bytes.size() >= kBatchBytes) handOn(worker_.joinable() ? kPending : 0);
+  copied_ += size;
+  if (batch.bytes.size() < kBatchBytes) return !failed_;
+  if (!worker_.joinable() && secondThreadFrom_ != kNoSecondThread && copied_ >= secondThreadFrom_) {
+    secondThreadFrom_ = kNoSecondThread;  // one attempt
+    try {
+      worker_ = std::thread([this] { work(); });
+    } catch (const std::system_error&) {
+      // Without a second thread the caller reads every batch.
+    }
+  }
+  handOn(worker_.joinable() ? kPending : 0);
   return !failed_;
 }
 

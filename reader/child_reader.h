@@ -27,11 +27,22 @@
 // child too large to copy) is read by the calling thread in its turn. The
 // stores therefore end exactly as if every child had been read as it came.
 // Without a second thread, each batch is read by the caller as it fills.
+// A second thread is started only where the batches are a large part of
+// the document (secondThreadFrom).
 class ChildReader : public SectionSink {
  public:
-  // Reads batches on a second thread too when `twoThreads` and a thread can
-  // be had.
-  explicit ChildReader(bool twoThreads);
+  // Reads batches on a second thread too, where one can be had, once the
+  // children copied into batches reach `secondThreadFrom` bytes (never when
+  // that is kNoSecondThread).
+  explicit ChildReader(std::size_t secondThreadFrom);
+  static constexpr std::size_t kNoSecondThread = std::size_t(-1);
+
+  // Where a second thread pays for a document of `documentSize` bytes: once
+  // the children copied reach a quarter of the document, or 8 MiB, when it
+  // is worth a second thread at all (see worthASecondThread). Until then
+  // the read sections are a small part of the document, whose scan keeps
+  // both cores busy (see ReadAhead), and a third busy thread would slow it.
+  static std::size_t secondThreadFrom(std::size_t documentSize);
   ~ChildReader() override;
   ChildReader(const ChildReader&) = delete;
   ChildReader& operator=(const ChildReader&) = delete;
@@ -76,6 +87,8 @@ class ChildReader : public SectionSink {
   std::unique_ptr<Batch> open_;
   std::vector<std::unique_ptr<Batch>> spare_;  // appended batches, kept for their memory
   std::deque<std::unique_ptr<Batch>> queue_;   // handed on, not yet appended, in document order
+  std::size_t secondThreadFrom_;
+  std::size_t copied_ = 0;  // bytes copied into batches so far
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopping_ = false;

@@ -22,7 +22,7 @@ TEST(ChildReaderTest, AChildTheParserRejectsFailsTheRead) {
   for (const bool twoThreads : {false, true}) {
     for (const std::size_t at : {std::size_t(0), pointsPerBatch / 2, 5 * pointsPerBatch}) {
       resetStores();
-      ChildReader reader(twoThreads);
+      ChildReader reader(twoThreads ? 0 : ChildReader::kNoSecondThread);
       reader.section(sectionIndex("ControlPoints"));
       bool handedOn = true;
       for (std::size_t i = 0; i < 8 * pointsPerBatch && handedOn; ++i) {
@@ -40,7 +40,7 @@ TEST(ChildReaderTest, AChildTheParserRejectsFailsTheRead) {
 TEST(ChildReaderTest, PhotosTakeTheGroupAsItStandsWhereTheyStand) {
   for (const bool twoThreads : {false, true}) {
     resetStores();
-    ChildReader reader(twoThreads);
+    ChildReader reader(twoThreads ? 0 : ChildReader::kNoSecondThread);
     reader.section(sectionIndex("Photogroups"));
     reader.enter();
     int id = 0;

@@ -76,7 +76,7 @@ void ReadAhead::readAll() {
       changed_.wait(lock, [&] { return stopping_ || !slot.full; });
       if (stopping_) return;
     }
-    const bool scanAhead = fragmentsTaken_.load(std::memory_order_relaxed) || ++untried >= kRetryEvery;
+    const bool scanAhead = misses_.load(std::memory_order_relaxed) < kMissesToPause || ++untried >= kRetryEvery;
     if (scanAhead) untried = 0;
     try {
       fill(slot, scanAhead);

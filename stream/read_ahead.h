@@ -53,10 +53,18 @@ class ReadAhead {
 
   // Says whether the caller took the fragment scan of the piece it was last
   // given. Where it takes none (inside a read section, whose children it
-  // must find itself) the thread scans a fragment of only one piece in
-  // kRetryEvery, to see when they are taken again, and spares the rest of
-  // that work for the other threads of the load.
-  void tookFragment(bool taken) { fragmentsTaken_.store(taken, std::memory_order_relaxed); }
+  // must find itself), kMissesToPause times in a row, the thread scans a
+  // fragment of only one piece in kRetryEvery, to see when they are taken
+  // again, and spares the rest of that work for the other threads of the
+  // load.
+  void tookFragment(bool taken) {
+    if (taken) {
+      misses_.store(0, std::memory_order_relaxed);
+    } else {
+      misses_.fetch_add(1, std::memory_order_relaxed);
+    }
+  }
+  static constexpr int kMissesToPause = 3;
   static constexpr int kRetryEvery = 8;
 
  private:
@@ -87,6 +95,6 @@ class ReadAhead {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopping_ = false;
-  std::atomic<bool> fragmentsTaken_{true};
+  std::atomic<int> misses_{0};  // fragments not taken in a row
   std::thread reader_;
 };
