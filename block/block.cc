@@ -9,9 +9,9 @@ std::vector<ControlPoint> controlPoints;
 std::vector<PhotoInfo> droppedPhotos;
 ReadNotes readNotes;
 
-bool keepsValueNote() {
-  if (readNotes.values.size() < static_cast<size_t>(kMaxLinesPerKind)) return true;
-  ++readNotes.valuesNotKept;
+bool keepsValueNote(ReadNotes& notes) {
+  if (notes.values.size() < static_cast<size_t>(kMaxLinesPerKind)) return true;
+  ++notes.valuesNotKept;
   return false;
 }
 

@@ -75,6 +75,6 @@ struct ReadNotes {
 // Emptied by resetStores.
 extern ReadNotes readNotes;
 
-// Whether a value note is kept; counts it in valuesNotKept when it is not.
-// Call it before building the note.
-bool keepsValueNote();
+// Whether a value note is kept in `notes`; counts it in valuesNotKept when
+// it is not. Call it before building the note.
+bool keepsValueNote(ReadNotes& notes = readNotes);

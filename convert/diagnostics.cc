@@ -9,7 +9,9 @@
 #include <QTextCodec>
 
 #include <cstdint>
+#include <future>
 #include <map>
+#include <system_error>
 #include <utility>
 #include <vector>
 
@@ -214,7 +216,31 @@ void warnAboutUnknownIds(const std::vector<UnknownId>& unknown) {
   }
 }
 
-void warnAboutPoints(const std::vector<OutsideMeasurements>& outside) {
+// What the warnings say about each point's name, worked out in one pass.
+enum NameFlag : unsigned char {
+  EmptyName = 1,
+  BlanksInName = 2,
+  NotRepresentable = 4,  // in the local 8-bit encoding
+};
+
+bool representable(const QString& text, QTextCodec* codec);
+
+std::vector<unsigned char> surveyNames() {
+  QTextCodec* const codec = QTextCodec::codecForLocale();
+  std::vector<unsigned char> flags(controlPoints.size(), 0);
+  for (size_t index = 0; index < controlPoints.size(); ++index) {
+    const QString& name = controlPoints[index].name;
+    if (name.isEmpty()) {
+      flags[index] = EmptyName;
+      continue;
+    }
+    if (hasWhiteSpace(name)) flags[index] |= BlanksInName;
+    if (!representable(name, codec)) flags[index] |= NotRepresentable;
+  }
+  return flags;
+}
+
+void warnAboutPoints(const std::vector<OutsideMeasurements>& outside, const std::vector<unsigned char>& names) {
   Capped empty("control point with an empty name", "control points with an empty name");
   Capped blanks("control point with blanks in its name", "control points with blanks in their names");
   Capped outsideLines("control point with measurements outside their image",
@@ -222,9 +248,9 @@ void warnAboutPoints(const std::vector<OutsideMeasurements>& outside) {
   auto nextOutside = outside.begin();
   for (size_t index = 0; index < controlPoints.size(); ++index) {
     const ControlPoint& point = controlPoints[index];
-    if (point.name.isEmpty()) {
+    if (names[index] & EmptyName) {
       if (empty.admit()) qDebug().nospace() << "Warning: control point " << index + 1 << " has an empty name";
-    } else if (hasWhiteSpace(point.name)) {
+    } else if (names[index] & BlanksInName) {
       if (blanks.admit()) qDebug().nospace() << "Warning: control point " << point.name << " has blanks in its name";
     }
 
@@ -296,8 +322,16 @@ void warnAboutCheckPoints() {
   }
 }
 
-void warnAboutSameNames() {
-  Capped capped("control point with a name used before", "control points with a name used before");
+// Points whose name an earlier point has: the first kMaxLinesPerKind of
+// them, each with the first point of its name (indices into controlPoints),
+// and how many there are in all.
+struct SameNames {
+  std::vector<std::pair<size_t, size_t>> listed;
+  int count = 0;
+};
+
+SameNames findSameNames() {
+  SameNames same;
   // The first point of each name in a table of open addressing: its index
   // + 1 (0 for a free slot) beside the name's hash, so that names are only
   // compared when their hashes are equal. A million points cost no node and
@@ -320,11 +354,23 @@ void warnAboutSameNames() {
     }
     if (first[slot].point == 0) {
       first[slot] = Slot{hash, static_cast<std::uint32_t>(index + 1)};
-    } else if (capped.admit()) {
-      qDebug().nospace() << "Warning: control points " << first[slot].point << " and " << index + 1
-                         << " have the same name " << name;
+      continue;
     }
+    if (same.listed.size() < static_cast<size_t>(kMaxLinesPerKind))
+      same.listed.emplace_back(first[slot].point - 1, index);
+    ++same.count;
   }
+  return same;
+}
+
+void warnAboutSameNames(const SameNames& same) {
+  Capped capped("control point with a name used before", "control points with a name used before");
+  for (const auto& [earlier, index] : same.listed) {
+    capped.admit();
+    qDebug().nospace() << "Warning: control points " << earlier + 1 << " and " << index + 1 << " have the same name "
+                       << controlPoints[index].name;
+  }
+  capped.countMore(same.count - static_cast<int>(same.listed.size()));
 }
 
 void warnAboutPhotoSizes(const QSet<int>& measured) {
@@ -398,21 +444,23 @@ bool representable(const QString& text, QTextCodec* codec) {
   return ascii || asWritten(text, codec) == text;
 }
 
-void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured) {
+void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured, const std::vector<unsigned char>& names) {
   Capped capped("text written with other characters", "texts written with other characters");
   QTextCodec* const codec = QTextCodec::codecForLocale();
   bool notUtf8 = false;  // a text with bytes that are not UTF-8, logged or not
-  QSet<int> lostNames;
-  for (const int index : readNotes.lostPointNames) lostNames.insert(index);
+  // The notes list the points in order: they are met as the points are.
+  auto lost = readNotes.lostPointNames.begin();
+  const auto lostEnd = readNotes.lostPointNames.end();
   for (size_t index = 0; index < controlPoints.size(); ++index) {
     const QString& name = controlPoints[index].name;
-    if (lostNames.contains(static_cast<int>(index))) {
+    while (lost != lostEnd && static_cast<size_t>(*lost) < index) ++lost;
+    if (lost != lostEnd && static_cast<size_t>(*lost) == index) {
       notUtf8 = true;
       if (capped.admit()) {
         qDebug().nospace() << "Warning: control point " << PointRef{index}
                            << ": its name has bytes that are not UTF-8, written as replacement characters";
       }
-    } else if (!representable(name, codec) && capped.admit()) {
+    } else if ((names[index] & NotRepresentable) && capped.admit()) {
       qDebug().nospace() << "Warning: control point " << PointRef{index}
                          << ": its name has characters that the local 8-bit encoding cannot represent, written as "
                          << asWritten(name, codec);
@@ -444,19 +492,30 @@ void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured) {
 }  // namespace
 
 void warnAboutBlock() {
-  const MeasurementSurvey survey = surveyMeasurements();
+  // The passes over every point, which only read the stores, on two
+  // threads where a second one can be had: the measurements there, the
+  // names here.
+  std::future<MeasurementSurvey> surveying;
+  try {
+    surveying = std::async(std::launch::async, surveyMeasurements);
+  } catch (const std::system_error&) {
+    // Without a second thread, this one makes every pass.
+  }
+  const std::vector<unsigned char> names = surveyNames();
+  const SameNames sameNames = findSameNames();
+  const MeasurementSurvey survey = surveying.valid() ? surveying.get() : surveyMeasurements();
   warnAboutSharedIds();
   warnAboutUnknownIds(survey.unknown);
-  warnAboutPoints(survey.outside);
+  warnAboutPoints(survey.outside, names);
   warnAboutValues();
   warnAboutPositions();
   warnAboutCheckPoints();
-  warnAboutSameNames();
+  warnAboutSameNames(sameNames);
   QSet<int> measuredIds;
   for (const MeasuredPhoto& photo : survey.measured) measuredIds.insert(photo.id);
   warnAboutPhotoSizes(measuredIds);
   warnAboutImageNames(survey.measured);
-  warnAboutCharacters(survey.measured);
+  warnAboutCharacters(survey.measured, names);
 }
 
 WrittenCounts countWritten(const std::vector<ControlPoint>& points) {

@@ -96,6 +96,8 @@ class ReplacingFile {
 #if !defined(_WIN32)
   bool unnamed_ = false;  // the temporary file has no name (O_TMPFILE)
   Temporary kind_;
+  std::size_t size_ = 0;         // bytes written
+  std::size_t writtenBack_ = 0;  // of them, those whose writing to the disk has begun
 #endif
   QString error_;
 };

@@ -3,6 +3,7 @@
 #include "block/block.h"
 #include "platform/file_path.h"
 #include "reader/block_walk.h"
+#include "reader/child_reader.h"
 #include "stream/section_stream.h"
 #include "stream/text_decoding.h"
 
@@ -108,47 +109,14 @@ TextPosition textPosition(const QByteArray& text, std::ptrdiff_t offset) {
 
 namespace {
 
-// The parser's options for an element or CDATA child of a read section,
-// parsed alone: the whole-file load's, with leading element texts kept in
-// their elements (which halves the nodes of a block and reads the same), and
-// a CDATA child taken as a node of its own.
-constexpr unsigned kChildOptions = pugi::parse_default | pugi::parse_embed_pcdata | pugi::parse_fragment;
-
-// Parses each child it is handed on its own, reads it into the stores and
-// drops it.
-class ChildReader : public SectionSink {
- public:
-  void section(int index) override { reader_.begin(index); }
-  void enter() override { reader_.enter(); }
-  void leave() override { reader_.leave(); }
-
-  bool child(char* bytes, std::size_t size) override {
-    document_.reset();
-    if (bytes[0] != '<') {
-      // A text: the readers take it as a node without children and never
-      // read what it says. (Parsed in place, it would lose its last
-      // character, where the parser puts its terminating zero.)
-      reader_.read(document_.append_child(pugi::node_pcdata));
-      return true;
-    }
-    if (!document_.load_buffer_inplace(bytes, size, kChildOptions, pugi::encoding_utf8)) return false;
-    for (pugi::xml_node node = document_.first_child(); node; node = node.next_sibling()) reader_.read(node);
-    return true;
-  }
-
- private:
-  SectionReader reader_;
-  pugi::xml_document document_;
-};
-
 // Streams the document that `read` gives into the stores; null, with the
 // stores as they were, when only the whole-file load can tell.
 std::optional<LoadResult> streamBlock(const ReadAhead::ReadPiece& read, std::size_t documentSize,
                                       std::size_t pieceSize) {
   SavedStores before = saveStores();
-  ChildReader reader;
+  ChildReader reader(ChildReader::secondThreadFrom(documentSize));
   const StreamResult streamed = streamSections(read, documentSize, pieceSize, blockSections(), reader);
-  if (!streamed.certain) {
+  if (!streamed.certain || !reader.finish()) {
     restoreStores(std::move(before));
     return std::nullopt;
   }

@@ -57,6 +57,14 @@ void SectionReader::leave() {
   inParts_ = false;
 }
 
+void SectionReader::append(ReadPoints& points) {
+  if (section_ == Section::ControlPoints) appendReadPoints(points);
+}
+
+void SectionReader::photo(const ReadPhoto& photo) {
+  if (section_ == Section::Photogroups && inParts_) photogroups_->photo(photo);
+}
+
 void walkBlock(pugi::xml_node block) {
   SectionReader reader;
   for (pugi::xml_node section = block.first_child(); section; section = section.next_sibling()) {

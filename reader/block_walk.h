@@ -4,6 +4,7 @@
 // parsed block and the streamed load, which hands on exactly these parts of
 // a document, both ask here, so that they cannot disagree.
 
+#include "reader/control_points.h"
 #include "reader/photogroups.h"
 #include "stream/section_scan.h"
 
@@ -29,6 +30,8 @@ class SectionReader {
   // A section begins: blockSections().sections[index]. Nothing read in an
   // earlier section carries over.
   void begin(int index);
+  // The section that began last.
+  Section section() const { return section_; }
   // Reads `child`, a child node of the section that began last, of any
   // kind: an element, a text or a CDATA section; between enter() and
   // leave(), a child node of the child that came in parts instead.
@@ -36,6 +39,11 @@ class SectionReader {
   // A child of a section whose children come in parts begins, and ends.
   void enter();
   void leave();
+  // What read() does for children read apart from the stores: control
+  // points of a control-point section (appended, leaving `points` empty),
+  // and a photo of a photogroup between enter() and leave().
+  void append(ReadPoints& points);
+  void photo(const ReadPhoto& photo);
 
  private:
   Section section_ = Section::None;

@@ -14,9 +14,9 @@ namespace {
 // into controlPoints). The field is named and `text`, the element's UTF-8
 // bytes, decoded only then, so that sound values cost nothing: "Position x",
 // or "Measurement 2 x" for the second measurement (`measurement` 2).
-void noteValue(ValueProblem problem, int point, const char* element, int measurement, const char* field,
-               const char* text) {
-  if (problem == ValueProblem::None || !keepsValueNote()) return;
+void noteValue(ReadNotes& notes, ValueProblem problem, int point, const char* element, int measurement,
+               const char* field, const char* text) {
+  if (problem == ValueProblem::None || !keepsValueNote(notes)) return;
   ValueNote note;
   note.owner = ValueNote::ControlPoint;
   note.number = point;
@@ -25,23 +25,25 @@ void noteValue(ValueProblem problem, int point, const char* element, int measure
                    : QStringLiteral("%1 %2").arg(QLatin1String(element), QLatin1String(field));
   note.text = QString::fromUtf8(text);
   note.outOfRange = problem == ValueProblem::OutOfRange;
-  readNotes.values.push_back(std::move(note));
+  notes.values.push_back(std::move(note));
 }
 
 // The value of `node`, the child `field` of `element` (null when there is none).
-double readReal(pugi::xml_node node, const char* field, int point, const char* element, int measurement = 0) {
+double readReal(ReadNotes& notes, pugi::xml_node node, const char* field, int point, const char* element,
+                int measurement = 0) {
   const char* text = node.text().get();
   ValueProblem problem = ValueProblem::None;
   const double value = realValue(text, &problem);
-  noteValue(problem, point, element, measurement, field, text);
+  noteValue(notes, problem, point, element, measurement, field, text);
   return value;
 }
 
-int readInteger(pugi::xml_node node, const char* field, int point, const char* element, int measurement) {
+int readInteger(ReadNotes& notes, pugi::xml_node node, const char* field, int point, const char* element,
+                int measurement) {
   const char* text = node.text().get();
   ValueProblem problem = ValueProblem::None;
   const int value = integerValue(text, &problem);
-  noteValue(problem, point, element, measurement, field, text);
+  noteValue(notes, problem, point, element, measurement, field, text);
   return value;
 }
 
@@ -122,24 +124,20 @@ QString missingCoordinates(pugi::xml_node position) {
 
 // Notes what the point about to be appended at `index` got in place of a
 // position.
-void notePosition(int index, pugi::xml_node position) {
+void notePosition(ReadNotes& notes, int index, pugi::xml_node position) {
   PositionNote note;
   note.point = index;
   note.noPosition = !position;
   if (position) note.coordinates = missingCoordinates(position);
-  if (note.noPosition || !note.coordinates.isEmpty()) readNotes.positions.push_back(std::move(note));
+  if (note.noPosition || !note.coordinates.isEmpty()) notes.positions.push_back(std::move(note));
 }
 
-}  // namespace
-
-void readControlPoints(pugi::xml_node firstPoint) {
-  for (pugi::xml_node node = firstPoint; node; node = node.next_sibling()) readControlPoint(node);
-}
-
-void readControlPoint(pugi::xml_node node) {
+// Reads the point of `node` to the end of `points`, and its notes into
+// `notes`, with indices into `points`.
+void readPoint(pugi::xml_node node, std::vector<ControlPoint>& points, ReadNotes& notes) {
   ControlPoint point;
   ImageMeasurement scratch;
-  const int index = static_cast<int>(controlPoints.size());
+  const int index = static_cast<int>(points.size());
   pugi::xml_node lastName;
   pugi::xml_node lastPosition;
   pugi::xml_node lastCheckPoint;
@@ -158,9 +156,9 @@ void readControlPoint(pugi::xml_node node) {
       point.name = elementText(child);
       lastName = child;
     } else if (field == PointField::Position) {
-      point.x = readReal(child.child("x"), "x", index, "Position");
-      point.y = readReal(child.child("y"), "y", index, "Position");
-      point.z = readReal(child.child("z"), "z", index, "Position");
+      point.x = readReal(notes, child.child("x"), "x", index, "Position");
+      point.y = readReal(notes, child.child("y"), "y", index, "Position");
+      point.z = readReal(notes, child.child("z"), "z", index, "Position");
       lastPosition = child;
     } else if (field == PointField::CheckPoint) {
       point.category = textIs(child, "true") ? 2 : 1;
@@ -168,16 +166,54 @@ void readControlPoint(pugi::xml_node node) {
     } else if (field == PointField::Measurement) {
       const int number = static_cast<int>(point.measurements.size()) + 1;
       const MeasurementFields fields(child);
-      scratch.photoId = readInteger(fields.photoId, "PhotoId", index, "Measurement", number);
-      scratch.x = readReal(fields.x, "x", index, "Measurement", number);
-      scratch.y = readReal(fields.y, "y", index, "Measurement", number);
+      scratch.photoId = readInteger(notes, fields.photoId, "PhotoId", index, "Measurement", number);
+      scratch.x = readReal(notes, fields.x, "x", index, "Measurement", number);
+      scratch.y = readReal(notes, fields.y, "y", index, "Measurement", number);
       point.measurements.push_back(scratch);
     }
   }
-  notePosition(index, lastPosition);
+  notePosition(notes, index, lastPosition);
   if (lastCheckPoint && !textIs(lastCheckPoint, "true") && !textIs(lastCheckPoint, "false")) {
-    readNotes.checkPoints.push_back(CheckPointNote{index, elementText(lastCheckPoint)});
+    notes.checkPoints.push_back(CheckPointNote{index, elementText(lastCheckPoint)});
   }
-  if (lastName && lostCharacters(lastName.text().get(), point.name)) readNotes.lostPointNames.push_back(index);
-  appendControlPoint(std::move(point));
+  if (lastName && lostCharacters(lastName.text().get(), point.name)) notes.lostPointNames.push_back(index);
+  points.push_back(std::move(point));
+}
+
+// Moves the notes of `from` that name a point by its index to `to`,
+// the index `offset` further on.
+template <typename Note>
+void moveIndexed(std::vector<Note>& from, std::vector<Note>& to, int offset, int Note::*index) {
+  for (Note& note : from) {
+    note.*index += offset;
+    to.push_back(std::move(note));
+  }
+  from.clear();
+}
+
+}  // namespace
+
+void readControlPoints(pugi::xml_node firstPoint) {
+  for (pugi::xml_node node = firstPoint; node; node = node.next_sibling()) readControlPoint(node);
+}
+
+void readControlPoint(pugi::xml_node node) { readPoint(node, controlPoints, readNotes); }
+
+void readControlPoint(pugi::xml_node node, ReadPoints& into) { readPoint(node, into.points, into.notes); }
+
+void appendReadPoints(ReadPoints& read) {
+  const int offset = static_cast<int>(controlPoints.size());
+  ReadNotes& notes = read.notes;
+  for (ValueNote& note : notes.values) {
+    if (!keepsValueNote()) continue;
+    note.number += offset;
+    readNotes.values.push_back(std::move(note));
+  }
+  readNotes.valuesNotKept += notes.valuesNotKept;
+  moveIndexed(notes.positions, readNotes.positions, offset, &PositionNote::point);
+  moveIndexed(notes.checkPoints, readNotes.checkPoints, offset, &CheckPointNote::point);
+  for (const int index : notes.lostPointNames) readNotes.lostPointNames.push_back(index + offset);
+  notes = ReadNotes();
+  for (ControlPoint& point : read.points) appendControlPoint(std::move(point));
+  read.points.clear();
 }

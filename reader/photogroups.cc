@@ -7,22 +7,36 @@
 namespace {
 
 // Reads the integer `field` of `parent`; a value that is not one is noted
-// as `about` says, with its field and text.
-int readInteger(pugi::xml_node parent, const char* field, const ValueNote& about) {
+// as `about` says, with its field and text, in `notes`; returns whether
+// there was a problem.
+int readInteger(pugi::xml_node parent, const char* field, const ValueNote& about, ReadNotes& notes = readNotes,
+                bool* noted = nullptr) {
   const char* text = parent.child(field).text().get();
   ValueProblem problem = ValueProblem::None;
   const int value = integerValue(text, &problem);
-  if (problem != ValueProblem::None && keepsValueNote()) {
+  if (noted) *noted = problem != ValueProblem::None;
+  if (problem != ValueProblem::None && keepsValueNote(notes)) {
     ValueNote note = about;
     note.field = QString::fromLatin1(field);
     note.text = QString::fromUtf8(text);
     note.outOfRange = problem == ValueProblem::OutOfRange;
-    readNotes.values.push_back(std::move(note));
+    notes.values.push_back(std::move(note));
   }
   return value;
 }
 
 }  // namespace
+
+ReadPhoto readPhoto(pugi::xml_node photo, ReadNotes& notes) {
+  ReadPhoto read;
+  ValueNote note;
+  note.owner = ValueNote::Photo;
+  note.label = childText(photo, "ImagePath");
+  read.id = readInteger(photo, "Id", note, notes, &read.noted);
+  read.imagePath = note.label;
+  read.lostCharacters = lostCharacters(photo.child("ImagePath").text().get(), read.imagePath);
+  return read;
+}
 
 void readPhotogroups(pugi::xml_node firstGroup) {
   PhotogroupReader reader;
@@ -58,30 +72,29 @@ void PhotogroupReader::part(pugi::xml_node child) {
     height_ = readInteger(child, "Height", note);
     sizeGroupNumber_ = number_;
   } else if (hasName(child, "Photo")) {
-    PhotoInfo photo;
-    ValueNote note;
-    note.owner = ValueNote::Photo;
-    note.label = childText(child, "ImagePath");
-    photo.id = readInteger(child, "Id", note);
-    photo.imagePath = note.label;
-    photo.groupName = groupName_;
-    photo.height = height_;
-    photo.width = width_;
-    if (!insertPhoto(photo)) return;
-    if (lostCharacters(child.child("ImagePath").text().get(), photo.imagePath)) {
-      readNotes.lostImagePaths.push_back(photo.id);
-    }
-    if (sizeGroupNumber_ != number_) {
-      PhotoSizeNote size;
-      size.photoId = photo.id;
-      size.groupNumber = number_;
-      size.sizeGroup = sizeGroup_;
-      size.sizeGroupNumber = sizeGroupNumber_;
-      size.width = width_;
-      size.height = height_;
-      size.cause = sizeGroupNumber_ == 0 ? PhotoSizeNote::NoneBefore : PhotoSizeNote::OwnMissing;
-      readNotes.photoSizes.push_back(std::move(size));
-    }
+    photo(readPhoto(child, readNotes));
+  }
+}
+
+void PhotogroupReader::photo(const ReadPhoto& read) {
+  PhotoInfo photo;
+  photo.id = read.id;
+  photo.imagePath = read.imagePath;
+  photo.groupName = groupName_;
+  photo.height = height_;
+  photo.width = width_;
+  if (!insertPhoto(photo)) return;
+  if (read.lostCharacters) readNotes.lostImagePaths.push_back(photo.id);
+  if (sizeGroupNumber_ != number_) {
+    PhotoSizeNote size;
+    size.photoId = photo.id;
+    size.groupNumber = number_;
+    size.sizeGroup = sizeGroup_;
+    size.sizeGroupNumber = sizeGroupNumber_;
+    size.width = width_;
+    size.height = height_;
+    size.cause = sizeGroupNumber_ == 0 ? PhotoSizeNote::NoneBefore : PhotoSizeNote::OwnMissing;
+    readNotes.photoSizes.push_back(std::move(size));
   }
 }
 

@@ -1,10 +1,25 @@
 #pragma once
 
+#include "block/read_notes.h"
+
 #include <QString>
 
 #include <pugixml.hpp>
 
 #include <cstddef>
+
+// A photo as its element says, before the group it stands in is known.
+struct ReadPhoto {
+  int id = 0;
+  QString imagePath;
+  bool lostCharacters = false;  // its image path lost characters that were not UTF-8
+  bool noted = false;           // its id is not a number (noted as readPhoto says)
+};
+
+// Reads `photo`, a `Photo` element, as a photogroup reads its photos; a
+// value that is not a number is noted in `notes`, up to their cap. It
+// touches nothing shared, so threads may read photos side by side.
+ReadPhoto readPhoto(pugi::xml_node photo, ReadNotes& notes);
 
 // Reads the photogroups of one `Photogroups` element, one group at a time in
 // document order, as readPhotogroups describes; what carries over from group
@@ -20,6 +35,9 @@ class PhotogroupReader {
   void begin();
   // Reads `child`, a child node of the group that began last.
   void part(pugi::xml_node child);
+  // The same for a `Photo` child read by readPhoto, whose note, if any, is
+  // in readNotes already.
+  void photo(const ReadPhoto& read);
   // The group ends: the notes about it get its own name, and whether it has
   // a size of its own after all.
   void end();

@@ -68,6 +68,7 @@ void ReadAhead::fill(Slot& slot, bool scanAhead) {
 }
 
 void ReadAhead::readAll() {
+  int untried = 0;  // pieces without a fragment scan since the last one
   for (;;) {
     Slot& slot = slots_[nextToFill_];
     {
@@ -75,8 +76,10 @@ void ReadAhead::readAll() {
       changed_.wait(lock, [&] { return stopping_ || !slot.full; });
       if (stopping_) return;
     }
+    const bool scanAhead = misses_.load(std::memory_order_relaxed) < kMissesToPause || ++untried >= kRetryEvery;
+    if (scanAhead) untried = 0;
     try {
-      fill(slot, true);
+      fill(slot, scanAhead);
     } catch (...) {
       // Nothing leaves this thread: what it could not do, memory running out
       // on a long name in the fragment scan above all, is handed over as a

@@ -6,6 +6,7 @@
 #include "stream/section_scan.h"
 #include "stream/text_decoding.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -50,6 +51,22 @@ class ReadAhead {
   // end of one piece can be carried in front of the next.
   Piece next();
 
+  // Says whether the caller took the fragment scan of the piece it was last
+  // given. Where it takes none (inside a read section, whose children it
+  // must find itself), kMissesToPause times in a row, the thread scans a
+  // fragment of only one piece in kRetryEvery, to see when they are taken
+  // again, and spares the rest of that work for the other threads of the
+  // load.
+  void tookFragment(bool taken) {
+    if (taken) {
+      misses_.store(0, std::memory_order_relaxed);
+    } else {
+      misses_.fetch_add(1, std::memory_order_relaxed);
+    }
+  }
+  static constexpr int kMissesToPause = 3;
+  static constexpr int kRetryEvery = 8;
+
  private:
   static constexpr int kSlots = 3;
 
@@ -78,5 +95,6 @@ class ReadAhead {
   std::mutex mutex_;
   std::condition_variable changed_;
   bool stopping_ = false;
+  std::atomic<int> misses_{0};  // fragments not taken in a row
   std::thread reader_;
 };

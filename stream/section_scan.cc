@@ -169,6 +169,7 @@ void SectionScan::finishChild(const char* to) {
 }
 
 std::size_t SectionScan::feed(char* data, std::size_t size, bool last, const SectionScan* ahead) {
+  tookAhead_ = false;
   return scan(data, size, last, ahead);
 }
 
@@ -222,6 +223,7 @@ std::size_t SectionScan::scan(const char* data, std::size_t size, bool last, con
     if (ahead && tag == ahead->fragmentStart_ && adopt(*ahead)) {
       at = ahead->fragmentEnd_;
       ahead = nullptr;
+      tookAhead_ = true;
       continue;
     }
     const char* next = tag;  // until the byte after the '<' has come

@@ -103,6 +103,9 @@ class SectionScan {
 
   State state() const { return state_; }
 
+  // Whether the last feed() took the result of the fragment scan it was given.
+  bool tookAhead() const { return tookAhead_; }
+
   // When Certain: whether the root element has a child named as the list's
   // container.
   bool hasContainer() const { return containerSeen_; }
@@ -148,6 +151,7 @@ class SectionScan {
   bool adopt(const SectionScan& ahead);
 
   State state_ = State::Scanning;
+  bool tookAhead_ = false;
   Inside inside_ = Inside::Nothing;
   bool started_ = false;
   std::vector<char> names_;  // the open elements' names, one after the other, in names_[0, namesSize_)

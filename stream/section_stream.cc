@@ -11,11 +11,9 @@ namespace {
 // How much of a document's start decides how the parser decodes it.
 constexpr std::size_t kHeadSize = 4096;
 
-// Documents from this size on are read ahead on a second thread: below it,
-// starting the thread and handing over the pieces costs more than it saves.
-constexpr std::size_t kReadAheadFrom = std::size_t(2) << 20;
-
 }  // namespace
+
+bool worthASecondThread(std::size_t documentSize) { return documentSize >= (std::size_t(2) << 20); }
 
 StreamResult streamSections(const ReadAhead::ReadPiece& read, std::size_t documentSize, std::size_t pieceSize,
                             const SectionList& list, SectionSink& sink) {
@@ -46,7 +44,7 @@ StreamResult streamSections(const ReadAhead::ReadPiece& read, std::size_t docume
   // What the scan leaves of a piece goes in front of the next one: in the
   // room the piece has there, or, when it is longer, joined with it here.
   SectionScan scan(list, sink);
-  ReadAhead ahead(next, encoding, pieceSize, documentSize >= kReadAheadFrom);
+  ReadAhead ahead(next, encoding, pieceSize, worthASecondThread(documentSize));
   RegionBytes joined;
   const char* tail = nullptr;
   std::size_t tailSize = 0;
@@ -68,7 +66,9 @@ StreamResult streamSections(const ReadAhead::ReadPiece& read, std::size_t docume
       text = joined.data();
       size = joined.size();
     }
-    const std::size_t used = scan.feed(text, size, piece.last, text == joined.data() ? nullptr : piece.ahead);
+    const SectionScan* const offered = text == joined.data() ? nullptr : piece.ahead;
+    const std::size_t used = scan.feed(text, size, piece.last, offered);
+    if (offered) ahead.tookFragment(scan.tookAhead());
     tail = text + used;
     tailSize = size - used;
     if (tailSize > 0 && text == joined.data()) {

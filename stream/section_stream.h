@@ -18,6 +18,11 @@ struct StreamResult {
   bool hasContainer = false;
 };
 
+// Whether work on a document of `documentSize` bytes is worth a second
+// thread: below 2 MiB, starting one and handing work over costs more than it
+// saves. Documents from that size on are read ahead (see ReadAhead).
+bool worthASecondThread(std::size_t documentSize);
+
 // Reads the document of `documentSize` bytes through `read`, `pieceSize`
 // bytes at a time (the pieces begin at multiples of it), decodes each piece
 // as the parser would (see ParserDecoder) and scans it (see SectionScan),

@@ -498,4 +498,57 @@ TEST(LoadModeReadAheadTest, SmallPiecesGiveTheSameOutput) {
   }
 }
 
+// Large blocks are read in batches on two threads: what one batch notes
+// (values read as 0 beyond their cap, missing positions, unclear check
+// points, names and paths that lost characters, photos dropped or sized by
+// another group) must come out as from one reading in document order. The
+// notes begin late, so that the warnings show points of later batches, and
+// sections alternate, so that batches of both kinds follow each other: the
+// photos' values come when the cap of values is reached.
+TEST(LoadModeBatchesTest, NotesAcrossBatchesGiveTheSameOutput) {
+  const auto photogroups = [](int from, int groups) {
+    std::string out = "<Photogroups>";
+    for (int g = 0; g < groups; ++g) {
+      const std::string size = "<ImageDimensions><Width>" + std::string(from > 0 && g % 5 == 0 ? "6x" : "640") +
+                               "</Width><Height>480</Height></ImageDimensions>";
+      out += "<Photogroup>" + std::string(g % 3 ? "<Name>G" + std::to_string(g) + "</Name>" : "") +
+             (g % 4 == 1 ? "" : size);
+      for (int p = 0; p < 6; ++p) {
+        const int id = from + g * 6 + p;
+        out += p == 5 ? "<PhotoExtra><Id>1</Id></PhotoExtra><Photos/>" : "";
+        out += "<Photo><Id>" + (from > 0 && id % 7 == 3 ? "x" + std::to_string(id) : std::to_string(id % 4000)) +
+               "</Id><ImagePath>d/" + (id % 11 == 0 ? "B\xFCro" : "IMG") + std::to_string(id) +
+               ".jpg</ImagePath><Exif><Make>M</Make></Exif></Photo>";
+      }
+      out += (g % 4 == 2 ? size : "") + "</Photogroup>";
+    }
+    return out + "</Photogroups>";
+  };
+  const auto controlPoints = [](int from, int count) {
+    std::string out = "<ControlPoints>";
+    for (int i = from; i < from + count; ++i) {
+      const bool odd = i > 6000 && i % 97 == 0;
+      out += "<ControlPoint><Name>" + std::string(odd ? "M\xFCller" : "P") + std::to_string(i % 9000) + "</Name>";
+      if (!(i > 6000 && i % 89 == 0)) {
+        out += "<Position><x>" + std::string(odd ? "1,5" : "1.5") + "</x><y>2</y>" +
+               (i > 6000 && i % 83 == 0 ? "" : "<z>3</z>") + "</Position>";
+      }
+      out += i > 6000 && i % 79 == 0 ? "<CheckPoint>yes</CheckPoint>" : "<CheckPoint>false</CheckPoint>";
+      out += "<Measurement><PhotoId>" + std::to_string(i % 300) + "</PhotoId><x>" +
+             (i > 6000 && i % 71 == 0 ? "n" : "10") + "</x><y>20</y></Measurement></ControlPoint>";
+      if (i % 1000 == 0) out += "text<![CDATA[c]]>";
+    }
+    return out + "</ControlPoints>";
+  };
+  const std::string document = "<R><Block>" + photogroups(0, 300) + controlPoints(0, 8000) + photogroups(5000, 40) +
+                               controlPoints(8000, 4000) + "</Block></R>";
+  ASSERT_GT(document.size(), std::size_t(2) << 20);  // read on two threads
+  const QByteArray bytes = QByteArray::fromStdString(document);
+  const Outcome whole = fromMemory(bytes, LoadMode::WholeFile);
+  const Outcome streamed = fromMemory(bytes, LoadMode::Streamed);
+  EXPECT_FALSE(streamed.wholeFile);
+  expectSame(streamed, whole, "batches");
+  EXPECT_GE(whole.warnings.size(), 100);
+}
+
 }  // namespace
