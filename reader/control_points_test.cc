@@ -9,6 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace {
 
 class ControlPointsTest : public StoresTest {
@@ -224,6 +228,63 @@ TEST_F(ControlPointsTest, NotesFollowTheChildThatDecides) {
       "<CheckPoint>yes</CheckPoint><CheckPoint>true</CheckPoint></P></ControlPoints>");
   EXPECT_TRUE(readNotes.positions.empty());
   EXPECT_TRUE(readNotes.checkPoints.empty());
+}
+
+// What the stores hold, as one text, to compare two ways of filling them.
+std::string storesText() {
+  std::string text;
+  for (const ControlPoint& point : controlPoints) {
+    text += point.name.toStdString() + " " + std::to_string(point.x) + " " + std::to_string(point.category) + " " +
+            std::to_string(point.measurements.size()) + "\n";
+  }
+  for (const ValueNote& note : readNotes.values) {
+    text += "value " + std::to_string(note.number) + " " + note.field.toStdString() + " " + note.text.toStdString() +
+            (note.outOfRange ? " out" : "") + "\n";
+  }
+  text += "not kept " + std::to_string(readNotes.valuesNotKept) + "\n";
+  for (const PositionNote& note : readNotes.positions) {
+    text += "position " + std::to_string(note.point) + " " + note.coordinates.toStdString() + "\n";
+  }
+  for (const CheckPointNote& note : readNotes.checkPoints) text += "check " + std::to_string(note.point) + "\n";
+  for (const int index : readNotes.lostPointNames) text += "lost " + std::to_string(index) + "\n";
+  return text;
+}
+
+// Points read apart, in runs appended one after the other behind points
+// read in place, leave the stores as reading every point in place does:
+// indices moved along, value notes kept up to the cap in reading order.
+TEST_F(ControlPointsTest, PointsReadApartAppendAsIfReadInPlace) {
+  std::vector<std::string> points;
+  for (int i = 0; i < 3 * kMaxLinesPerKind; ++i) {
+    points.push_back(
+        "<P><Name>" + std::string(i % 4 == 1 ? "M\xFC" : "P") + std::to_string(i) + "</Name>" +
+        (i % 5 == 2 ? "" : "<Position><x>" + std::string(i % 3 ? "1" : "1,5") + "</x><y>2</y></Position>") +
+        "<CheckPoint>" + (i % 7 == 3 ? "yes" : "true") + "</CheckPoint><Measurement><PhotoId>" + (i % 2 ? "x" : "1") +
+        "</PhotoId></Measurement></P>");
+  }
+  const auto block = [&](std::size_t from, std::size_t to) {
+    std::string xml = "<ControlPoints>";
+    for (std::size_t i = from; i < to; ++i) xml += points[i];
+    return xml + "</ControlPoints>";
+  };
+  read(block(0, points.size()).c_str());
+  const std::string inPlace = storesText();
+  for (const std::size_t first : {std::size_t(0), std::size_t(7), std::size_t(30)}) {
+    for (const std::size_t second : {first, first + 3, first + 25}) {
+      resetStores();
+      read(block(0, first).c_str());
+      for (const auto& [from, to] : {std::make_pair(first, second), std::make_pair(second, points.size())}) {
+        XmlFragment xml;
+        ReadPoints apart;
+        for (pugi::xml_node node = xml.contentOf(block(from, to).c_str()); node; node = node.next_sibling()) {
+          readControlPoint(node, apart);
+        }
+        appendReadPoints(apart);
+        EXPECT_TRUE(apart.points.empty() && apart.notes.values.empty());
+      }
+      EXPECT_EQ(storesText(), inPlace) << "in place up to " << first << ", apart from there to " << second;
+    }
+  }
 }
 
 }  // namespace
