@@ -17,6 +17,7 @@
 #include <csignal>
 #endif
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <ostream>
@@ -121,6 +122,24 @@ TEST_F(ReplacingFileTest, LongestNameIsWrittenAndAbandonedFilesLeaveNothing) {
     EXPECT_EQ(listDir(dir_.path()),
               (std::vector<std::string>{"a.gci", longest.mid(dir_.path().size() + 1).toStdString()}));
     QFile::remove(longest);
+  }
+}
+
+// A file of many megabytes, written in pieces of odd sizes (whose writing
+// to the disk begins while later pieces come), holds every byte, in order,
+// and nothing else is left beside it.
+TEST_F(ReplacingFileTest, LargeFilesAreWrittenWhole) {
+  std::string text;
+  for (std::size_t i = 0; text.size() < (std::size_t(21) << 20); ++i) text += std::to_string(i * 7919) + "\n";
+  for (const auto temporary : kBothKinds) {
+    ReplacingFile file(path("a.gci"), temporary);
+    ASSERT_TRUE(file.open());
+    for (std::size_t at = 0, piece = 1; at < text.size(); at += piece, piece = piece * 3 % 1000003 + 1) {
+      ASSERT_TRUE(file.write(text.data() + at, std::min(piece, text.size() - at)));
+    }
+    ASSERT_TRUE(file.commit()) << file.errorString().toStdString();
+    EXPECT_TRUE(readFile(path("a.gci")) == text);  // not EXPECT_EQ: a failure would print 21 MB
+    EXPECT_EQ(listDir(dir_.path()), std::vector<std::string>{"a.gci"});
   }
 }
 
