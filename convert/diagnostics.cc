@@ -491,13 +491,19 @@ void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured, const std::
 
 }  // namespace
 
+// The points and measurements from which the warnings' passes run on two
+// threads: below, starting a thread costs about as much as it saves.
+constexpr std::size_t kTwoThreadsFrom = 16384;
+
 void warnAboutBlock() {
   // The passes over every point, which only read the stores, on two
-  // threads where a second one can be had: the measurements there, the
-  // names here.
+  // threads where a block is large enough to pay for a second one and one
+  // can be had: the measurements there, the names here.
+  std::size_t work = controlPoints.size();
+  for (const ControlPoint& point : controlPoints) work += point.measurements.size();
   std::future<MeasurementSurvey> surveying;
   try {
-    surveying = std::async(std::launch::async, surveyMeasurements);
+    if (work >= kTwoThreadsFrom) surveying = std::async(std::launch::async, surveyMeasurements);
   } catch (const std::system_error&) {
     // Without a second thread, this one makes every pass.
   }

@@ -95,6 +95,15 @@ const LogLine* catalogueEntry(const std::string& line) {
 
 const LogLine* catalogueEntry(const QString& line) { return catalogueEntry(line.toUtf8().toStdString()); }
 
+bool isCatalogued(const std::string& line) { return catalogueEntry(line) != nullptr; }
+
+bool isCatalogued(const QString& line) { return catalogueEntry(line) != nullptr; }
+
+bool hasCatalogueForm(const std::string& line, const std::string& form) {
+  const LogLine* entry = catalogueEntry(line);
+  return entry && form == entry->form;
+}
+
 testing::AssertionResult allCatalogued(const std::vector<std::string>& lines) {
   testing::AssertionResult result = testing::AssertionSuccess();
   bool all = true;

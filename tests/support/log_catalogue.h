@@ -4,6 +4,7 @@
 // a line has.
 
 #include "log/log_lines.h"
+#include "tests/support/log_forms.h"
 
 #include <QString>
 #include <QStringList>

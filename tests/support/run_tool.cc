@@ -1,6 +1,6 @@
 #include "tests/support/run_tool.h"
 
-#include "tests/support/log_catalogue.h"
+#include "tests/support/log_forms.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -221,8 +221,7 @@ constexpr std::size_t kShownLines = 40;
 bool standsFor(const std::string& expected, const std::string& actual) {
   if (expected == actual) return true;
   if (actual.size() > 10000) return false;
-  const LogLine* entry = catalogueEntry(actual);
-  return entry && expected == entry->form;
+  return hasCatalogueForm(actual, expected);
 }
 
 void showLog(testing::AssertionResult& result, const char* title, const Lines& log) {
