@@ -13,6 +13,7 @@
 
 #include <limits>
 #include <map>
+#include <string>
 #include <vector>
 
 namespace {
@@ -110,6 +111,43 @@ TEST_F(DiagnosticsTest, MeasurementsOutsideTheirImageAreCountedPerPoint) {
                             "Warning: control point 5 has an empty name",
                             "Warning: control point 5 has 1 of 1 measurements outside their image: photo 1",
                         }));
+}
+
+// A block large enough for the warnings' passes to run on two threads:
+// each line names the point where its problem stands, far into the block,
+// and the kinds come in their order.
+TEST_F(DiagnosticsTest, ALargeBlockNamesEachPointWhereItStands) {
+  insertPhoto(photo(1, "a.jpg", 400, 300));
+  for (int i = 0; i < 20000; ++i) {
+    const std::string name = "P" + std::to_string(i);
+    switch (i) {
+      case 15000:
+        appendControlPoint(point("", {measurement(1)}));
+        break;
+      case 15001:
+        appendControlPoint(point("P x", {measurement(1)}));
+        break;
+      case 15002:
+        appendControlPoint(point(name.c_str(), {measurement(1, 500, 1)}));
+        break;
+      case 15003:
+        appendControlPoint(point(name.c_str(), {measurement(9)}));
+        break;
+      case 15004:
+        appendControlPoint(point("P3", {measurement(1)}));
+        break;
+      default:
+        appendControlPoint(point(name.c_str(), {measurement(1)}));
+    }
+  }
+  EXPECT_EQ(warnings(),
+            (QStringList{
+                R"(Warning: photo id 9 is named by 1 measurement but no photo has it: control point "P15003")",
+                "Warning: control point 15001 has an empty name",
+                R"(Warning: control point "P x" has blanks in its name)",
+                R"(Warning: control point "P15002" has 1 of 1 measurements outside their image: photo 1)",
+                R"(Warning: control points 4 and 15005 have the same name "P3")",
+            }));
 }
 
 TEST_F(DiagnosticsTest, KindsComeInAFixedOrder) {
