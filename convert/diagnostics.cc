@@ -216,29 +216,13 @@ void warnAboutUnknownIds(const std::vector<UnknownId>& unknown) {
   }
 }
 
-// What the warnings say about each point's name, worked out in one pass.
+// What the warnings say about each point's name, worked out in one pass by
+// surveyNames.
 enum NameFlag : unsigned char {
   EmptyName = 1,
   BlanksInName = 2,
   NotRepresentable = 4,  // in the local 8-bit encoding
 };
-
-bool representable(const QString& text, QTextCodec* codec);
-
-std::vector<unsigned char> surveyNames() {
-  QTextCodec* const codec = QTextCodec::codecForLocale();
-  std::vector<unsigned char> flags(controlPoints.size(), 0);
-  for (size_t index = 0; index < controlPoints.size(); ++index) {
-    const QString& name = controlPoints[index].name;
-    if (name.isEmpty()) {
-      flags[index] = EmptyName;
-      continue;
-    }
-    if (hasWhiteSpace(name)) flags[index] |= BlanksInName;
-    if (!representable(name, codec)) flags[index] |= NotRepresentable;
-  }
-  return flags;
-}
 
 void warnAboutPoints(const std::vector<OutsideMeasurements>& outside, const std::vector<unsigned char>& names) {
   Capped empty("control point with an empty name", "control points with an empty name");
@@ -444,6 +428,22 @@ bool representable(const QString& text, QTextCodec* codec) {
   return ascii || asWritten(text, codec) == text;
 }
 
+// The NameFlags of every point, in point order.
+std::vector<unsigned char> surveyNames() {
+  QTextCodec* const codec = QTextCodec::codecForLocale();
+  std::vector<unsigned char> flags(controlPoints.size(), 0);
+  for (size_t index = 0; index < controlPoints.size(); ++index) {
+    const QString& name = controlPoints[index].name;
+    if (name.isEmpty()) {
+      flags[index] = EmptyName;
+      continue;
+    }
+    if (hasWhiteSpace(name)) flags[index] |= BlanksInName;
+    if (!representable(name, codec)) flags[index] |= NotRepresentable;
+  }
+  return flags;
+}
+
 void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured, const std::vector<unsigned char>& names) {
   Capped capped("text written with other characters", "texts written with other characters");
   QTextCodec* const codec = QTextCodec::codecForLocale();
@@ -489,18 +489,20 @@ void warnAboutCharacters(const std::vector<MeasuredPhoto>& measured, const std::
   if (notUtf8) qDebug().noquote() << kCodePageHint;
 }
 
-}  // namespace
-
 // The points and measurements from which the warnings' passes run on two
 // threads: below, starting a thread costs about as much as it saves.
 constexpr std::size_t kTwoThreadsFrom = 16384;
+
+}  // namespace
 
 void warnAboutBlock() {
   // The passes over every point, which only read the stores, on two
   // threads where a block is large enough to pay for a second one and one
   // can be had: the measurements there, the names here.
   std::size_t work = controlPoints.size();
-  for (const ControlPoint& point : controlPoints) work += point.measurements.size();
+  for (auto point = controlPoints.begin(); point != controlPoints.end() && work < kTwoThreadsFrom; ++point) {
+    work += point->measurements.size();
+  }
   std::future<MeasurementSurvey> surveying;
   try {
     if (work >= kTwoThreadsFrom) surveying = std::async(std::launch::async, surveyMeasurements);

@@ -96,15 +96,7 @@ void ChildReader::work() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Batch* next = nullptr;
-    changed_.wait(lock, [&] {
-      for (const std::unique_ptr<Batch>& batch : queue_) {
-        if (batch->state == Batch::State::Waiting) {
-          next = batch.get();
-          break;
-        }
-      }
-      return stopping_ || next;
-    });
+    changed_.wait(lock, [&] { return stopping_ || (next = firstWaiting()) != nullptr; });
     if (stopping_) return;
     next->state = Batch::State::Reading;
     lock.unlock();
@@ -117,6 +109,13 @@ void ChildReader::work() {
     next->state = Batch::State::Read;
     changed_.notify_all();
   }
+}
+
+ChildReader::Batch* ChildReader::firstWaiting() const {
+  for (const std::unique_ptr<Batch>& batch : queue_) {
+    if (batch->state == Batch::State::Waiting) return batch.get();
+  }
+  return nullptr;
 }
 
 ChildReader::Batch& ChildReader::open() {
@@ -148,14 +147,7 @@ void ChildReader::handOn(std::size_t pending) {
       lock.lock();
     }
     if (queue_.size() <= pending) return;
-    Batch* waiting = nullptr;
-    for (const std::unique_ptr<Batch>& batch : queue_) {
-      if (batch->state == Batch::State::Waiting) {
-        waiting = batch.get();
-        break;
-      }
-    }
-    if (waiting) {
+    if (Batch* const waiting = firstWaiting()) {
       waiting->state = Batch::State::Reading;
       lock.unlock();
       readApart(*waiting, document_);

@@ -66,6 +66,9 @@ class ChildReader : public SectionSink {
  private:
   struct Batch;
 
+  // The oldest handed-on batch that no thread reads yet, or null; with
+  // mutex_ held.
+  Batch* firstWaiting() const;
   // Starts a batch of the section being read, when none is open.
   Batch& open();
   // Hands the open batch on, then reads and appends batches until no more
